@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Pelvaro needs that are not installed yet. Idempotent; run as root.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+
+wanted=()
+for list in "$here"/packages-*.txt; do
+  while read -r name; do
+    [[ -z "$name" || "$name" == \#* ]] && continue
+    wanted+=("$name")
+  done <"$list"
+done
+
+missing=()
+for name in "${wanted[@]}"; do
+  status=$(dpkg-query -W -f='${db:Status-Status}' "$name" 2>/dev/null || true)
+  [[ "$status" == installed ]] || missing+=("$name")
+done
+
+if ((${#missing[@]})); then
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi

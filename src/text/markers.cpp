@@ -1,0 +1,34 @@
+#include "text/markers.h"
+
+#include "text/text_ops.h"
+
+namespace {
+
+AnsiText WithQuotes(std::string_view marker) {
+  return ReplaceText(marker, QuotePlaceholder, "\"", 1, -1, true);
+}
+
+}  // namespace
+
+AnsiText TextBetween(std::string_view text, std::string_view leftMarker,
+                     std::string_view rightMarker, std::int32_t startPos, bool matchCase) {
+  const AnsiText left = WithQuotes(leftMarker);
+  const AnsiText right = WithQuotes(rightMarker);
+  std::int32_t p = FindText(text, left, startPos, !matchCase);
+  if (p == -1) return {};
+  p += TextLength(left);
+  const std::int32_t q = FindText(text, right, p, !matchCase);
+  if (q == -1) return {};
+  return TextMid(text, p, q - p);
+}
+
+AnsiText ReplacePairs(std::string_view text, std::initializer_list<ReplacePair> pairs,
+                      const ReplacePairsOptions& options) {
+  const std::int32_t startPos = options.startPos == 0 ? 1 : options.startPos;
+  const std::int32_t count = options.count.value_or(-1);
+  AnsiText result(text);
+  for (const auto& [find, replacement] : pairs) {
+    result = ReplaceText(result, find, replacement, startPos, count, options.matchCase);
+  }
+  return result;
+}

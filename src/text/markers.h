@@ -1,0 +1,33 @@
+// Marker extraction and batch replacement, on which the parsing of pages, addresses and headers
+// rests. Both search with ASCII letter case ignored unless asked otherwise.
+#pragma once
+
+#include "text/text_value.h"
+
+#include <cstdint>
+#include <initializer_list>
+#include <optional>
+#include <string_view>
+#include <utility>
+
+// In markers (and in regular expressions built from them) this text stands for a double quote.
+inline constexpr std::string_view QuotePlaceholder = "#引号";
+
+// The text between the first leftMarker found from startPos (below 1 means 1) and the first
+// rightMarker after it; empty when either is missing. "#引号" in a marker is a double quote.
+AnsiText TextBetween(std::string_view text, std::string_view leftMarker,
+                     std::string_view rightMarker, std::int32_t startPos = 0,
+                     bool matchCase = false);
+
+struct ReplacePairsOptions {
+  std::optional<std::int32_t> count;  // most replacements per pair; every one when not supplied
+  std::int32_t startPos = 1;          // first byte that may be replaced; below 1 means 1
+  bool matchCase = false;
+};
+
+using ReplacePair = std::pair<std::string_view, std::string_view>;  // find, replacement
+
+// Applies the pairs one after another, each to the result of the one before. A pair with an
+// empty find text changes nothing.
+AnsiText ReplacePairs(std::string_view text, std::initializer_list<ReplacePair> pairs,
+                      const ReplacePairsOptions& options = {});
