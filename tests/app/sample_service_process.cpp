@@ -1,0 +1,155 @@
+#include "sample_service_process.h"
+
+#ifdef _WIN32
+// Under Wine the test program cannot start the service's interpreter; the tests that need it are
+// skipped there.
+bool SampleServiceWanted() {
+  return false;
+}
+bool StartSampleService() {
+  return false;
+}
+void StopSampleService() {}
+std::string RecordedRequests() {
+  return {};
+}
+void ClearRecordedRequests() {}
+#else
+
+#include "pelvaro_config.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char ServiceScript[] = PELVARO_FIXTURES "/../../tools/sample-service/sample_service.py";
+constexpr std::string_view ReadyLine = "sample service on ";
+
+pid_t servicePid = 0;
+fs::path workDir;
+
+std::string_view Host() {
+  const std::string_view host = SearchHost;
+  return host.substr(0, host.rfind(':'));
+}
+
+std::string Port() {
+  const std::string_view host = SearchHost;
+  const auto colon = host.rfind(':');
+  return colon == std::string_view::npos ? "80" : std::string(host.substr(colon + 1));
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// One service for the whole test program, stopped after the last test.
+struct SampleServiceEnvironment : testing::Environment {
+  void SetUp() override {
+    if (SampleServiceWanted()) {
+      ASSERT_TRUE(StartSampleService());
+    }
+  }
+  void TearDown() override {
+    StopSampleService();
+    if (!workDir.empty()) fs::remove_all(workDir);
+  }
+};
+
+[[maybe_unused]] testing::Environment* const environment =
+    testing::AddGlobalTestEnvironment(new SampleServiceEnvironment);
+
+}  // namespace
+
+bool SampleServiceWanted() {
+  const std::string_view host = Host();
+  return host == "localhost" || host.starts_with("127.");
+}
+
+bool StartSampleService() {
+  if (workDir.empty()) {
+    std::string pattern = (fs::temp_directory_path() / "pelvaro-app-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) return false;
+    workDir = pattern;
+  }
+  const std::string log = (workDir / "service.log").string();
+  const std::string record = (workDir / "requests").string();
+  const std::string host(Host());
+  const std::string port = Port();
+  std::vector<std::string> args{"python3",        ServiceScript,  "--host",   host,
+                                "--port",         port,           "--record", record,
+                                "--share-domain", ShareDomainText};
+  std::vector<char*> argv;
+  for (std::string& arg : args)
+    argv.push_back(arg.data());
+  argv.push_back(nullptr);
+
+  posix_spawn_file_actions_t files;
+  posix_spawn_file_actions_init(&files);
+  posix_spawn_file_actions_addopen(&files, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&files, 2, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const int spawned = posix_spawnp(&servicePid, "python3", &files, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&files);
+  if (spawned != 0) {
+    servicePid = 0;
+    std::fprintf(stderr, "cannot start python3 for the sample service\n");
+    return false;
+  }
+
+  // The service announces itself once its socket is bound.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (ReadFile(log).find(ReadyLine) != std::string::npos) return true;
+    int status = 0;
+    if (waitpid(servicePid, &status, WNOHANG) == servicePid) {
+      servicePid = 0;
+      std::fprintf(stderr, "the sample service ended at once (port %s taken?):\n%s\n", port.c_str(),
+                   ReadFile(log).c_str());
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  std::fprintf(stderr, "the sample service did not start in time\n");
+  StopSampleService();
+  return false;
+}
+
+void StopSampleService() {
+  if (servicePid != 0) {
+    kill(servicePid, SIGTERM);
+    waitpid(servicePid, nullptr, 0);
+    servicePid = 0;
+  }
+}
+
+std::string RecordedRequests() {
+  return ReadFile(workDir / "requests");
+}
+
+void ClearRecordedRequests() {
+  if (!workDir.empty()) std::ofstream(workDir / "requests", std::ios::binary | std::ios::trunc);
+}
+
+#endif
