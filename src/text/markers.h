@@ -19,9 +19,11 @@ AnsiText TextBetween(std::string_view text, std::string_view leftMarker,
                      std::string_view rightMarker, std::int32_t startPos = 0,
                      bool matchCase = false);
 
+// Every member has an initializer, so designated initializers may leave any of them out.
 struct ReplacePairsOptions {
-  std::optional<std::int32_t> count;  // most replacements per pair; every one when not supplied
-  std::int32_t startPos = 1;          // first byte that may be replaced; below 1 means 1
+  // Most replacements per pair. Not supplied, or supplied negative: every occurrence.
+  std::optional<std::int32_t> count = std::nullopt;
+  std::int32_t startPos = 1;  // first byte that may be replaced; below 1 means 1
   bool matchCase = false;
 };
 

@@ -2,52 +2,151 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace {
 
-constexpr std::size_t NoMatch = std::string_view::npos;
+using Bytes = const unsigned char*;
 
 unsigned char Byte(std::string_view text, std::size_t p) {
   return static_cast<unsigned char>(text[p]);
 }
 
-bool IsLeadByte(unsigned char byte) { return byte >= 0x80; }
+bool IsLeadByte(unsigned char byte) {
+  return byte >= 0x80;
+}
 
 unsigned char FoldAscii(unsigned char byte) {
   return byte >= 'A' && byte <= 'Z' ? static_cast<unsigned char>(byte + ('a' - 'A')) : byte;
 }
 
-// Whether sought stands at p; the caller makes sure that it fits.
-bool MatchesAt(std::string_view text, std::size_t p, std::string_view sought, bool ignoreCase) {
-  if (!ignoreCase) return std::memcmp(text.data() + p, sought.data(), sought.size()) == 0;
-  for (std::size_t i = 0; i < sought.size(); ++i) {
-    if (FoldAscii(Byte(text, p + i)) != FoldAscii(Byte(sought, i))) return false;
+// What a scan does after reporting a match.
+enum class Resume {
+  Stop,
+  NextCharacter,  // go on at the next character, so occurrences may overlap
+  AfterMatch,     // skip the matched bytes and count characters afresh from there
+};
+
+// The scan under every search: reports, left to right, each offset from `from` on where sought
+// stands (ignoring case: A to Z folded onto a to z, byte by byte over the whole span), to onMatch,
+// which returns how to go on. With characterStarts, only offsets that start a character, counted
+// from `from`, are reported; otherwise every byte offset is.
+//
+// It is linear whatever the sought text: the text is read once, Knuth-Morris-Pratt style, with a
+// memchr skip to the next candidate first byte while nothing is partly matched. Whether a match
+// starts a character is settled from the run of lead-range bytes just before it, since a byte below
+// 0x80 always ends a character; the run is walked back no further than the last offset settled.
+template <bool IgnoreCase, typename OnMatch>
+void ScanMatches(std::string_view text, std::string_view sought, std::size_t from,
+                 bool characterStarts, OnMatch onMatch) {
+  const std::size_t n = text.size();
+  const std::size_t m = sought.size();
+  if (m == 0 || m > n || from > n - m) return;
+  const auto data = reinterpret_cast<Bytes>(text.data());
+  const auto at = [](Bytes bytes, std::size_t i) {
+    return IgnoreCase ? FoldAscii(bytes[i]) : bytes[i];
+  };
+  const auto pattern = reinterpret_cast<Bytes>(sought.data());
+
+  // border[i]: length of the longest proper prefix of sought[0..i] that also ends it.
+  std::vector<std::size_t> border(m, 0);
+  for (std::size_t i = 1, k = 0; i < m; ++i) {
+    while (k > 0 && at(pattern, i) != at(pattern, k)) {
+      k = border[k - 1];
+    }
+    if (at(pattern, i) == at(pattern, k)) ++k;
+    border[i] = k;
   }
-  return true;
+
+  // The next offset at or after i (and where sought still fits) that holds sought's first byte,
+  // in either letter case; n when there is none. Each case's last answer is kept, so both memchr
+  // runs move forward only.
+  const std::size_t lastStart = n - m;
+  const unsigned char first = at(pattern, 0);
+  const unsigned char capital = IgnoreCase && first >= 'a' && first <= 'z'
+                                    ? static_cast<unsigned char>(first - ('a' - 'A'))
+                                    : first;
+  const auto findByte = [&](unsigned char byte, std::size_t i) -> std::size_t {
+    const void* hit = std::memchr(data + i, byte, lastStart + 1 - i);
+    return hit ? static_cast<std::size_t>(static_cast<Bytes>(hit) - data) : n;
+  };
+  std::size_t nextFirst = findByte(first, from);
+  std::size_t nextCapital = capital == first ? n : findByte(capital, from);
+  const auto nextCandidate = [&](std::size_t i) {
+    if (i > lastStart) return n;
+    if (nextFirst < i) nextFirst = findByte(first, i);
+    if (nextCapital < i) nextCapital = findByte(capital, i);
+    return std::min(nextFirst, nextCapital);
+  };
+
+  std::size_t settled = from;  // a character start at or before every offset still to be reported
+  const auto startsCharacter = [&](std::size_t p) {
+    std::size_t k = p;
+    while (k > settled && IsLeadByte(data[k - 1])) {
+      --k;
+    }
+    const bool start = (p - k) % 2 == 0;
+    settled = start ? p : p + 1;  // otherwise p is a trail byte and the next byte starts one
+    return start;
+  };
+
+  std::size_t matched = 0;  // bytes of sought that end at i
+  for (std::size_t i = from; i < n;) {
+    if (matched == 0) {
+      i = nextCandidate(i);
+      if (i == n) return;
+      matched = 1;
+    } else {
+      const unsigned char byte = at(data, i);
+      while (matched > 0 && byte != at(pattern, matched)) {
+        matched = border[matched - 1];
+      }
+      if (byte == at(pattern, matched)) ++matched;
+    }
+    ++i;
+    if (matched < m) continue;
+    const std::size_t p = i - m;
+    if (!characterStarts || startsCharacter(p)) {
+      switch (onMatch(p)) {
+        case Resume::Stop:
+          return;
+        case Resume::NextCharacter:
+          break;
+        case Resume::AfterMatch:
+          matched = 0;
+          settled = i;
+          continue;
+      }
+    }
+    matched = border[m - 1];
+  }
 }
 
-// The start of the character after the one at p, or NoMatch when a lead byte at p has no trail
-// byte (which ends every scan).
-std::size_t NextCharacter(std::string_view text, std::size_t p) {
-  if (!IsLeadByte(Byte(text, p))) return p + 1;
-  return p + 2 <= text.size() ? p + 2 : NoMatch;
+template <typename OnMatch>
+void ScanMatches(std::string_view text, std::string_view sought, std::size_t from, bool ignoreCase,
+                 bool characterStarts, OnMatch onMatch) {
+  if (ignoreCase) {
+    ScanMatches<true>(text, sought, from, characterStarts, onMatch);
+  } else {
+    ScanMatches<false>(text, sought, from, characterStarts, onMatch);
+  }
 }
 
 // The character scan: the first character start at or after from (counted from there) where
-// sought stands, or NoMatch.
-std::size_t ScanFor(std::string_view text, std::string_view sought, std::size_t from,
-                    bool ignoreCase) {
-  if (sought.size() > text.size()) return NoMatch;
-  const std::size_t last = text.size() - sought.size();
-  const unsigned char first = ignoreCase ? FoldAscii(Byte(sought, 0)) : Byte(sought, 0);
-  for (std::size_t p = from; p != NoMatch && p <= last; p = NextCharacter(text, p)) {
-    const unsigned char here = ignoreCase ? FoldAscii(Byte(text, p)) : Byte(text, p);
-    if (here == first && MatchesAt(text, p, sought, ignoreCase)) return p;
-  }
-  return NoMatch;
+// sought stands, or npos.
+std::size_t FirstMatch(std::string_view text, std::string_view sought, std::size_t from,
+                       bool ignoreCase) {
+  std::size_t found = std::string_view::npos;
+  ScanMatches(text, sought, from, ignoreCase, true, [&](std::size_t p) {
+    found = p;
+    return Resume::Stop;
+  });
+  return found;
 }
 
-std::int32_t Position(std::size_t offset) { return static_cast<std::int32_t>(offset) + 1; }
+std::int32_t Position(std::size_t offset) {
+  return static_cast<std::int32_t>(offset) + 1;
+}
 
 bool IsFullWidthSpaceAt(std::string_view text, std::size_t p) {
   return p + 1 < text.size() && Byte(text, p) == 0xA1 && Byte(text, p + 1) == 0xA1;
@@ -66,14 +165,20 @@ std::size_t SpaceSizeAt(std::string_view text, std::size_t p) {
 
 }  // namespace
 
-std::int32_t TextLength(std::string_view text) { return static_cast<std::int32_t>(text.size()); }
+std::int32_t TextLength(std::string_view text) {
+  return static_cast<std::int32_t>(text.size());
+}
 
 AnsiText JoinTexts(std::initializer_list<std::string_view> texts) {
   std::size_t size = 0;
-  for (std::string_view text : texts) size += text.size();
+  for (std::string_view text : texts) {
+    size += text.size();
+  }
   AnsiText joined;
   joined.reserve(size);
-  for (std::string_view text : texts) joined.append(text);
+  for (std::string_view text : texts) {
+    joined.append(text);
+  }
   return joined;
 }
 
@@ -103,18 +208,17 @@ std::int32_t FindText(std::string_view text, std::string_view sought, std::int32
   const std::size_t from = start <= 1 ? 0 : static_cast<std::size_t>(start) - 1;
   if (from >= text.size()) return -1;
   if (sought.empty()) return 1;
-  const std::size_t p = ScanFor(text, sought, from, ignoreCase);
-  return p == NoMatch ? -1 : Position(p);
+  const std::size_t p = FirstMatch(text, sought, from, ignoreCase);
+  return p == std::string_view::npos ? -1 : Position(p);
 }
 
 std::int32_t FindTextReverse(std::string_view text, std::string_view sought, bool ignoreCase) {
   if (sought.empty()) return text.empty() ? -1 : 1;
   std::int32_t last = -1;
-  for (std::size_t p = ScanFor(text, sought, 0, ignoreCase); p != NoMatch;) {
+  ScanMatches(text, sought, 0, ignoreCase, true, [&](std::size_t p) {
     last = Position(p);
-    const std::size_t next = NextCharacter(text, p);
-    p = next == NoMatch ? NoMatch : ScanFor(text, sought, next, ignoreCase);
-  }
+    return Resume::NextCharacter;
+  });
   return last;
 }
 
@@ -124,15 +228,13 @@ AnsiText ReplaceText(std::string_view text, std::string_view sought, std::string
   if (text.empty() || sought.empty() || from >= text.size() || count == 0) return AnsiText(text);
   AnsiText result;
   result.reserve(text.size());
-  result.append(text.substr(0, from));
-  std::size_t copied = from;
-  for (std::size_t p = ScanFor(text, sought, from, !caseSensitive); p != NoMatch;
-       p = ScanFor(text, sought, copied, !caseSensitive)) {
+  std::size_t copied = 0;
+  ScanMatches(text, sought, from, !caseSensitive, true, [&](std::size_t p) {
     result.append(text.substr(copied, p - copied));
     result.append(replacement);
     copied = p + sought.size();
-    if (count > 0 && --count == 0) break;
-  }
+    return count > 0 && --count == 0 ? Resume::Stop : Resume::AfterMatch;
+  });
   result.append(text.substr(copied));
   return result;
 }
@@ -142,11 +244,11 @@ TextArray SplitText(std::string_view text, std::string_view delimiter) {
   if (text.empty()) return pieces;
   if (delimiter.empty()) return {AnsiText(text)};
   std::size_t pieceStart = 0;
-  for (std::size_t p = ScanFor(text, delimiter, 0, false); p != NoMatch;
-       p = ScanFor(text, delimiter, pieceStart, false)) {
+  ScanMatches(text, delimiter, 0, false, true, [&](std::size_t p) {
     pieces.emplace_back(text.substr(pieceStart, p - pieceStart));
     pieceStart = p + delimiter.size();
-  }
+    return Resume::AfterMatch;
+  });
   if (pieceStart < text.size()) pieces.emplace_back(text.substr(pieceStart));
   return pieces;
 }
@@ -196,7 +298,9 @@ AnsiText ToLowerText(std::string_view text) {
   return result;
 }
 
-AnsiText IntToText(std::int32_t value) { return std::to_string(value); }
+AnsiText IntToText(std::int32_t value) {
+  return std::to_string(value);
+}
 
 std::int32_t TextToInt(std::string_view text) {
   // Full-width digits, signs, letters and spaces first become their half-width forms.
@@ -250,11 +354,15 @@ AnsiText CharFromCode(std::int32_t code) {
 
 std::int32_t BitOr(std::initializer_list<std::int32_t> values) {
   std::int32_t bits = 0;
-  for (std::int32_t value : values) bits |= value;
+  for (std::int32_t value : values) {
+    bits |= value;
+  }
   return bits;
 }
 
-ByteBuffer TextToBytes(std::string_view text) { return ByteBuffer(text.begin(), text.end()); }
+ByteBuffer TextToBytes(std::string_view text) {
+  return ByteBuffer(text.begin(), text.end());
+}
 
 AnsiText BytesToText(const ByteBuffer& buffer) {
   const auto end = std::find(buffer.begin(), buffer.end(), 0);
@@ -273,7 +381,9 @@ std::int32_t BytesLength(const ByteBuffer& buffer) {
   return static_cast<std::int32_t>(buffer.size());
 }
 
-int CompareBytes(const ByteBuffer& a, const ByteBuffer& b) { return a == b ? 0 : 1; }
+int CompareBytes(const ByteBuffer& a, const ByteBuffer& b) {
+  return a == b ? 0 : 1;
+}
 
 ByteBuffer BytesLeft(const ByteBuffer& buffer, std::int32_t n) {
   if (n <= 0) return {};
@@ -282,7 +392,12 @@ ByteBuffer BytesLeft(const ByteBuffer& buffer, std::int32_t n) {
 }
 
 std::int32_t FindBytes(const ByteBuffer& buffer, const ByteBuffer& sought) {
-  if (sought.empty()) return -1;
-  const auto found = std::search(buffer.begin(), buffer.end(), sought.begin(), sought.end());
-  return found == buffer.end() ? -1 : Position(static_cast<std::size_t>(found - buffer.begin()));
+  const std::string_view bytes(reinterpret_cast<const char*>(buffer.data()), buffer.size());
+  const std::string_view soughtBytes(reinterpret_cast<const char*>(sought.data()), sought.size());
+  std::int32_t found = -1;
+  ScanMatches(bytes, soughtBytes, 0, false, false, [&](std::size_t p) {
+    found = Position(p);
+    return Resume::Stop;
+  });
+  return found;
 }
