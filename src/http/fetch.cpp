@@ -1,5 +1,221 @@
-// Placeholder until the HTTP routine lands.
 #include "http/fetch.h"
 
-ByteBuffer FetchUrl(std::string_view, const FetchOptions&) { return {}; }
-AnsiText HeaderValue(std::string_view) { return {}; }
+#include "http/cookies.h"
+#include "http/url.h"
+#include "platform/http_session.h"
+#include "text/codepage.h"
+#include "text/markers.h"
+#include "text/text_ops.h"
+
+#include <algorithm>
+
+namespace {
+
+// "301" answers followed one after another by the routine itself; the answer after the last of
+// them is taken as it stands, so a server that keeps moving a page cannot keep a call going.
+constexpr int MaxFollowedMoves = 10;
+constexpr std::int32_t ReadPieceBytes = 1024;
+constexpr std::int32_t RawHeaderCapacity = 5000;
+// A body larger than this is not taken: the call returns the empty body, as for a failed request.
+constexpr std::size_t MaxBodyBytes = std::size_t{256} << 20;
+// Most room taken on a server's word before the bytes arrive.
+constexpr std::int64_t MaxReservedBytes = std::int64_t{64} << 20;
+
+constexpr std::string_view Utf8Marker = "charset=utf-8";
+// A "charset=utf-8" in the body counts when it starts within this many bytes.
+constexpr std::int32_t BodyMarkerWindow = 499;
+
+// The variables one exchange works on: the caller's where supplied, the call's own otherwise.
+struct Exchange {
+  std::int32_t method;
+  const AnsiText& postText;
+  AnsiText& cookies;
+  bool cookiesSupplied;
+  AnsiText& returnedCookies;
+  AnsiText& extraHeaders;
+  AnsiText& location;
+  bool noRedirect;
+  ByteBuffer& postBytes;
+  const AnsiText* proxy;  // null: not supplied
+  AnsiText& rawHeaders;
+};
+
+struct Answer {
+  ByteBuffer body;
+  bool moved = false;  // a "301" to follow, to newAddress
+  AnsiText newAddress;
+};
+
+// The session, connection and request of one exchange, closed request first.
+struct Handles {
+  HttpHandle* session = nullptr;
+  HttpHandle* connection = nullptr;
+  HttpHandle* request = nullptr;
+
+  Handles() = default;
+  Handles(const Handles&) = delete;
+  Handles& operator=(const Handles&) = delete;
+  ~Handles() { Close(); }
+
+  void Close() {
+    HttpCloseHandle(request);
+    HttpCloseHandle(connection);
+    HttpCloseHandle(session);
+    request = connection = session = nullptr;
+  }
+};
+
+AnsiText AgentText(const AnsiText& extraHeaders) {
+  if (FindText(extraHeaders, "User-Agent:", 1, true) == -1) return DefaultUserAgent;
+  AnsiText agent = TrimText(TextBetween(extraHeaders, "User-Agent:", "\r\n"));
+  // The agent line is the last one, or blank: the block's first header value stands in.
+  if (agent.empty()) agent = HeaderValue(extraHeaders);
+  return agent;
+}
+
+std::uint32_t RequestFlags(std::string_view address, const Exchange& x) {
+  std::uint32_t flags = HttpFlagReload | HttpFlagNeedFile;
+  if (x.cookiesSupplied) flags |= HttpFlagNoCookies;
+  if (x.noRedirect) flags |= HttpFlagNoAutoRedirect;
+  const bool secure = CompareText(ToLowerText(TextLeft(address, 5)), "https") == 0;
+  flags |= secure ? HttpFlagSecure : HttpFlagIgnoreRedirectToHttps;
+  return flags;
+}
+
+void CompleteHeaders(std::string_view address, const Exchange& x) {
+  AnsiText& headers = x.extraHeaders;
+  if (FindText(headers, "Referer:") == -1) {
+    headers.append(headers.empty() ? "Referer: " : "\r\nReferer: ").append(address);
+  }
+  if (FindText(headers, "Accept:") == -1) headers.append("\r\nAccept: */*");
+  if (FindText(headers, "Accept-Language:") == -1) headers.append("\r\nAccept-Language: zh-cn");
+  if (FindText(headers, "Content-Type:") == -1) {
+    headers.append("\r\nContent-Type: application/x-www-form-urlencoded");
+  }
+  if (!x.cookies.empty()) headers.append("\r\nCookie: ").append(x.cookies);
+}
+
+// Reads the body to its end in pieces, appending each.
+ByteBuffer ReadBody(HttpHandle* request) {
+  ByteBuffer body;
+  // Room for the announced length up front: growing a large body step by step costs more than
+  // the transfer itself (each step is fresh memory the system must map in).
+  if (const std::int64_t announced = HttpQueryContentLength(request); announced > 0) {
+    body.reserve(static_cast<std::size_t>(std::min<std::int64_t>(announced, MaxReservedBytes)));
+  }
+  std::uint8_t piece[ReadPieceBytes];
+  while (const std::uint32_t count = HttpReadFile(request, piece, sizeof piece)) {
+    if (body.size() + count > MaxBodyBytes) return {};
+    body.insert(body.end(), piece, piece + count);
+  }
+  return body;
+}
+
+// The header block, or 5000 spaces when there is none or it does not fit with its zero byte.
+AnsiText RawHeaders(HttpHandle* request) {
+  AnsiText raw = BlankText(RawHeaderCapacity);
+  auto length = static_cast<std::uint32_t>(raw.size());
+  if (HttpQueryRawHeaders(request, raw.data(), &length)) {
+    raw.resize(raw.find('\0'));  // a text ends at its first zero byte
+  }
+  return raw;
+}
+
+void ScanHeaders(const Exchange& x) {
+  x.returnedCookies.clear();
+  for (const AnsiText& line : SplitText(x.rawHeaders, "\r\n")) {
+    if (FindText(line, "Location:") != -1) x.location = HeaderValue(line);
+    if (FindText(line, "Set-Cookie") != -1) {
+      x.returnedCookies.append(TrimText(TextBetween(line, "Set-Cookie:", ";"))).append("; ");
+    }
+  }
+}
+
+bool LooksUtf8(const ByteBuffer& body, const AnsiText& rawHeaders) {
+  // Only a marker that starts within the window counts, so only the window is searched.
+  const ByteBuffer marker = TextToBytes(Utf8Marker);
+  const std::int32_t at =
+      FindBytes(BytesLeft(body, BodyMarkerWindow + TextLength(Utf8Marker) - 1), marker);
+  if (at >= 1 && at <= BodyMarkerWindow) return true;
+  return FindText(rawHeaders, Utf8Marker) != -1;
+}
+
+Answer FetchOnce(std::string_view address, const Exchange& x, bool mayFollow) {
+  const std::string_view verb = x.method == 1 ? "POST" : "GET";
+  const AnsiText agent = AgentText(x.extraHeaders);
+
+  Handles h;
+  AnsiText proxyList;
+  if (x.proxy != nullptr) proxyList = JoinTexts({"http=", *x.proxy});
+  h.session = HttpOpenSession(agent, x.proxy != nullptr ? proxyList.c_str() : nullptr);
+  if (h.session == nullptr) return {};
+  h.connection = HttpConnect(h.session, UrlHost(address), UrlPort(address));
+  if (h.connection == nullptr) return {};
+  h.request = HttpOpenRequest(h.connection, verb, UrlPath(address), RequestFlags(address, x));
+  if (h.request == nullptr) return {};
+
+  CompleteHeaders(address, x);
+  if (x.method == 0) {
+    HttpSendRequest(h.request, x.extraHeaders, nullptr, 0);
+  } else {
+    if (x.postBytes.empty()) x.postBytes = TextToBytes(x.postText);
+    HttpSendRequest(h.request, x.extraHeaders, x.postBytes.empty() ? nullptr : x.postBytes.data(),
+                    static_cast<std::uint32_t>(x.postBytes.size()));
+  }
+  Answer answer;
+  answer.body = ReadBody(h.request);
+  x.rawHeaders = RawHeaders(h.request);
+  h.Close();
+
+  ScanHeaders(x);
+  if (x.cookiesSupplied) MergeCookies(x.cookies, x.returnedCookies);
+  if (x.location.empty()) x.location = x.rawHeaders;
+
+  if (mayFollow && CompareText(TextBetween(x.rawHeaders, "HTTP/1.1 ", " Moved"), "301") == 0) {
+    // The current path is appended even when the location carries one of its own.
+    answer.newAddress = JoinTexts({x.location, UrlPath(address)});
+    x.location.clear();
+    answer.body.clear();
+    answer.moved = true;
+    return answer;
+  }
+  if (LooksUtf8(answer.body, x.rawHeaders)) answer.body = Utf8ToGbk(answer.body);
+  return answer;
+}
+
+}  // namespace
+
+ByteBuffer FetchUrl(std::string_view address, const FetchOptions& options) {
+  AnsiText ownCookies, ownReturnedCookies, ownExtraHeaders, ownLocation, ownRawHeaders, ownProxy;
+  ByteBuffer ownPostBytes;
+  Exchange x{
+      .method = options.method,
+      .postText = options.postText,
+      .cookies = options.cookies != nullptr ? *options.cookies : ownCookies,
+      .cookiesSupplied = options.cookies != nullptr,
+      .returnedCookies =
+          options.returnedCookies != nullptr ? *options.returnedCookies : ownReturnedCookies,
+      .extraHeaders = options.extraHeaders != nullptr ? *options.extraHeaders : ownExtraHeaders,
+      .location = options.location != nullptr ? *options.location : ownLocation,
+      .noRedirect = options.noRedirect,
+      .postBytes = options.postBytes != nullptr ? *options.postBytes : ownPostBytes,
+      .proxy = options.proxy ? &*options.proxy : nullptr,
+      .rawHeaders = options.rawHeaders != nullptr ? *options.rawHeaders : ownRawHeaders,
+  };
+  AnsiText current(address);
+  for (int moves = 0;; ++moves) {
+    Answer answer = FetchOnce(current, x, moves < MaxFollowedMoves);
+    if (!answer.moved) return std::move(answer.body);
+    current = std::move(answer.newAddress);
+    // The repeated request counts every optional argument as supplied: it keeps out of the
+    // cookie store, merges into the cookies variable and opens its session in proxy mode.
+    x.cookiesSupplied = true;
+    if (x.proxy == nullptr) x.proxy = &ownProxy;
+  }
+}
+
+AnsiText HeaderValue(std::string_view line) {
+  const std::int32_t colon = FindText(line, ":");
+  if (colon == -1) return {};
+  return TrimText(line.substr(static_cast<std::size_t>(colon)));
+}

@@ -12,18 +12,19 @@ inline constexpr char DefaultUserAgent[] =
     ".NET CLR 3.0.04506.648; .NET CLR 3.5.21022)";
 
 // The optional arguments of FetchUrl. In/out and out arguments point at the caller's variables; a
-// null pointer means not supplied (the call then works on a variable of its own).
+// null pointer means not supplied (the call then works on a variable of its own). Every member
+// has an initializer, so designated initializers may leave any of them out.
 struct FetchOptions {
-  std::int32_t method = 0;             // 1: "POST"; any other: "GET"; not 0: a body is sent
-  AnsiText postText;                   // body text, used when postBytes is empty
-  AnsiText* cookies = nullptr;         // in/out: sent as "Cookie:"; receives the merged cookies
-  AnsiText* returnedCookies = nullptr; // out: the response's cookies, each followed by "; "
-  AnsiText* extraHeaders = nullptr;    // in/out: extra request lines; receives the completed block
-  AnsiText* location = nullptr;        // in/out: the response's last location line
-  bool noRedirect = false;             // the transport does not follow redirects
-  ByteBuffer* postBytes = nullptr;     // in/out: body bytes; filled from postText when empty
-  std::optional<AnsiText> proxy;       // proxy for plain HTTP, as "http=" + proxy
-  AnsiText* rawHeaders = nullptr;      // out: the raw response header block
+  std::int32_t method = 0;              // 1: "POST"; any other: "GET"; not 0: a body is sent
+  AnsiText postText{};                  // body text, used when postBytes is empty
+  AnsiText* cookies = nullptr;          // in/out: sent as "Cookie:"; receives the merged cookies
+  AnsiText* returnedCookies = nullptr;  // out: the response's cookies, each followed by "; "
+  AnsiText* extraHeaders = nullptr;     // in/out: extra request lines; receives the completed block
+  AnsiText* location = nullptr;         // in/out: the response's last location line
+  bool noRedirect = false;              // the transport does not follow redirects
+  ByteBuffer* postBytes = nullptr;      // in/out: body bytes; filled from postText when empty
+  std::optional<AnsiText> proxy{};      // proxy for plain HTTP, as "http=" + proxy
+  AnsiText* rawHeaders = nullptr;       // out: the raw response header block
 };
 
 // Returns the response body, converted to code page 936 when it is recognised as UTF-8, or an
