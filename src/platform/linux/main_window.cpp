@@ -1,8 +1,395 @@
-// Placeholder until the GTK window lands.
+// MainWindow with GTK 3 and WebKitGTK: the controls at the client positions of the Windows
+// layout, inside a client area derived from the Windows outer size.
 #include "platform/main_window.h"
 
-#include <gtk/gtk.h>
+#include "app/commands.h"
+#include "pelvaro_config.h"
+#include "platform/linux/main_window_gtk.h"
+#include "platform/linux/toolkit.h"
+#include "platform/system.h"
 
-void InitPlatform() { gtk_init(nullptr, nullptr); }
-bool CreateMainWindow() { return false; }
-void RunEventLoop() { gtk_main(); }
+#include <webkit2/webkit2.h>
+
+#include <string>
+
+namespace {
+
+// The outer size is that of a Windows window with a fixed dialog frame: 3 pixels of frame on
+// each side and a 19-pixel caption (the classic metrics), so the client area of the 540 x 374
+// window is 534 x 349. The browser panel at x 536 then lies wholly beyond the narrow client area
+// and wholly inside the wide one (847 pixels).
+constexpr int FrameWidth = 3;
+constexpr int CaptionHeight = 19;
+constexpr int OuterHeight = 374;
+constexpr int ClientHeight = OuterHeight - CaptionHeight - 2 * FrameWidth;
+constexpr int ClientWidth(int outerWidth) {
+  return outerWidth - 2 * FrameWidth;
+}
+
+struct Placement {
+  ControlId id;
+  int left, top, width, height;
+};
+
+constexpr Placement Layout[] = {
+    {ControlId::透明标签1, 13, 8, 32, 24},        {ControlId::编辑框1, 53, 8, 419, 24},
+    {ControlId::按钮1, 477, 8, 48, 24},           {ControlId::超级列表框1, 8, 40, 520, 264},
+    {ControlId::按钮3, 8, 312, 72, 24},           {ControlId::透明标签2, 86, 312, 58, 24},
+    {ControlId::按钮2, 152, 312, 72, 24},         {ControlId::选择框1, 240, 312, 112, 24},
+    {ControlId::按钮4, 368, 312, 48, 24},         {ControlId::按钮5, 432, 312, 96, 24},
+    {ControlId::超文本浏览框1, 536, 8, 304, 320},
+};
+
+constexpr const char* LayoutName(ControlId id) {
+  constexpr const char* names[] = {"透明标签1", "编辑框1",   "按钮1",        "超级列表框1",
+                                   "按钮3",     "透明标签2", "按钮2",        "选择框1",
+                                   "按钮4",     "按钮5",     "超文本浏览框1"};
+  return names[static_cast<int>(id)];
+}
+
+struct ColumnSpec {
+  const char* header;
+  int width;
+};
+constexpr ColumnSpec Columns[TableColumnCount] = {
+    {"名称", 200}, {"大小", 80}, {"共享者", 120}, {"地址", 100}};
+
+// The controls keep the compact metrics of the Windows layout: its default GUI font is 12 pixels
+// high, and its buttons and edit boxes have no minimum size beyond their frame.
+constexpr char Style[] = R"(
+#pelvaro { font-size: 12px; }
+#pelvaro button, #pelvaro entry { min-height: 0; min-width: 0; padding: 0 3px; }
+#pelvaro checkbutton { padding: 0; }
+)";
+
+MainWindow* live = nullptr;
+
+std::string Utf8(const char* text) {
+  return ToUtf8(text);
+}
+
+GtkWidget* NewButton(const char* caption) {
+  GtkWidget* button = gtk_button_new_with_label(Utf8(caption).c_str());
+  // Long captions wrap onto several lines, centred.
+  GtkLabel* label = GTK_LABEL(gtk_bin_get_child(GTK_BIN(button)));
+  gtk_label_set_line_wrap(label, TRUE);
+  gtk_label_set_line_wrap_mode(label, PANGO_WRAP_WORD_CHAR);
+  gtk_label_set_justify(label, GTK_JUSTIFY_CENTER);
+  return button;
+}
+
+GtkWidget* NewLabel(const char* text, float xalign) {
+  GtkWidget* label = gtk_label_new(Utf8(text).c_str());
+  gtk_label_set_xalign(GTK_LABEL(label), xalign);
+  gtk_label_set_yalign(GTK_LABEL(label), 0.5F);
+  gtk_label_set_single_line_mode(GTK_LABEL(label), TRUE);
+  return label;
+}
+
+// The page number: "黑体" with a character height of 16 pixels, normal weight.
+void SetPageFont(GtkWidget* label) {
+  PangoAttrList* attributes = pango_attr_list_new();
+  pango_attr_list_insert(attributes, pango_attr_family_new(Utf8("黑体").c_str()));
+  pango_attr_list_insert(attributes, pango_attr_size_new_absolute(16 * PANGO_SCALE));
+  pango_attr_list_insert(attributes, pango_attr_weight_new(PANGO_WEIGHT_NORMAL));
+  gtk_label_set_attributes(GTK_LABEL(label), attributes);
+  pango_attr_list_unref(attributes);
+}
+
+// Only web addresses leave the panel: a page could ask for a local file or a program.
+void OpenNewWindow(WebKitNavigationAction* action) {
+  OnPanelNewWindow();
+  const char* uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
+  if (uri != nullptr && (g_str_has_prefix(uri, "http://") || g_str_has_prefix(uri, "https://"))) {
+    OpenInDefaultBrowser(FromUtf8(uri));
+  }
+}
+
+// A link with a target: the panel hands the address on and opens nothing itself.
+gboolean PanelDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
+                           WebKitPolicyDecisionType type, gpointer) {
+  if (type != WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) return FALSE;
+  OpenNewWindow(webkit_navigation_policy_decision_get_navigation_action(
+      WEBKIT_NAVIGATION_POLICY_DECISION(decision)));
+  webkit_policy_decision_ignore(decision);
+  return TRUE;
+}
+
+// window.open and the view's own "open in new window".
+GtkWidget* PanelCreate(WebKitWebView*, WebKitNavigationAction* action, gpointer) {
+  OpenNewWindow(action);
+  return nullptr;
+}
+
+void RemoveWindowButtons(GtkWidget* window, gpointer) {
+  GdkWindow* frame = gtk_widget_get_window(window);
+  gdk_window_set_functions(frame, static_cast<GdkWMFunction>(GDK_FUNC_MOVE | GDK_FUNC_CLOSE));
+  gdk_window_set_decorations(
+      frame, static_cast<GdkWMDecoration>(GDK_DECOR_BORDER | GDK_DECOR_TITLE | GDK_DECOR_MENU));
+}
+
+gboolean QuitMenuLoop(gpointer loop) {
+  g_main_loop_quit(static_cast<GMainLoop*>(loop));
+  return G_SOURCE_REMOVE;
+}
+
+}  // namespace
+
+MainWindow* MainWindow::Live() {
+  return live;
+}
+
+bool MainWindow::Build() {
+  window_ = GTK_WINDOW(gtk_window_new(GTK_WINDOW_TOPLEVEL));
+  gtk_widget_set_name(GTK_WIDGET(window_), "pelvaro");
+  gtk_window_set_title(window_, "PelvaroV2.0");
+  gtk_window_set_resizable(window_, FALSE);
+  gtk_window_set_icon_name(window_, "system-search");
+
+  GtkCssProvider* style = gtk_css_provider_new();
+  gtk_css_provider_load_from_data(style, Style, -1, nullptr);
+  gtk_style_context_add_provider_for_screen(gtk_widget_get_screen(GTK_WIDGET(window_)),
+                                            GTK_STYLE_PROVIDER(style),
+                                            GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+  g_object_unref(style);
+
+  // GtkLayout asks for no more room than it is given, so the window keeps the client size set
+  // here and the browser panel can lie beyond its right edge.
+  layout_ = gtk_layout_new(nullptr, nullptr);
+  gtk_widget_set_size_request(layout_, ClientWidth(NarrowWindowWidth), ClientHeight);
+  gtk_container_add(GTK_CONTAINER(window_), layout_);
+
+  auto set = [this](ControlId id, GtkWidget* control, GtkWidget* placed = nullptr) {
+    controls_[static_cast<std::size_t>(id)] = control;
+    placed_[static_cast<std::size_t>(id)] = placed != nullptr ? placed : control;
+  };
+  set(ControlId::透明标签1, NewLabel("名称：", 0.0F));
+  set(ControlId::编辑框1, gtk_entry_new());
+  set(ControlId::按钮1, NewButton("搜搜搜"));
+  GtkWidget* table = BuildTable();
+  set(ControlId::超级列表框1, table, gtk_widget_get_parent(table));
+  set(ControlId::按钮3, NewButton("上一页"));
+  set(ControlId::透明标签2, NewLabel("1", 0.5F));
+  SetPageFont(Control(ControlId::透明标签2));
+  set(ControlId::按钮2, NewButton("下一页"));
+  set(ControlId::选择框1, gtk_check_button_new_with_label(Utf8("是否删除当前页").c_str()));
+  set(ControlId::按钮4, NewButton("刷新"));
+  set(ControlId::按钮5, NewButton("支持作者"));
+  set(ControlId::超文本浏览框1, BuildPanel());
+  BuildMenu();
+
+  for (const Placement& place : Layout) {
+    GtkWidget* control = Control(place.id);
+    GtkWidget* placed = placed_[static_cast<std::size_t>(place.id)];
+    if (control == nullptr) return false;
+    gtk_widget_set_size_request(placed, place.width, place.height);
+    gtk_layout_put(GTK_LAYOUT(layout_), placed, place.left, place.top);
+    // Tests and assistive tools find each control by its layout name; the caption stays its name
+    // where it has one.
+    AtkObject* accessible = gtk_widget_get_accessible(control);
+    atk_object_set_accessible_id(accessible, Utf8(LayoutName(place.id)).c_str());
+    if (!GTK_IS_BUTTON(control) && !GTK_IS_LABEL(control)) {
+      atk_object_set_name(accessible, Utf8(LayoutName(place.id)).c_str());
+    }
+  }
+  gtk_widget_set_sensitive(Control(ControlId::按钮1), FALSE);
+
+  const std::pair<ControlId, void (*)()> commands[] = {{ControlId::按钮1, OnSearchClicked},
+                                                       {ControlId::按钮3, OnPreviousPageClicked},
+                                                       {ControlId::按钮2, OnNextPageClicked},
+                                                       {ControlId::按钮4, OnRefreshClicked},
+                                                       {ControlId::按钮5, OnShowPanelClicked}};
+  for (const auto& [button, command] : commands) {
+    g_signal_connect_swapped(Control(button), "clicked", G_CALLBACK(+[](void (*run)()) { run(); }),
+                             reinterpret_cast<gpointer>(command));
+  }
+
+  g_signal_connect_after(layout_, "size-allocate", G_CALLBACK(PlaceControls), this);
+  g_signal_connect(window_, "key-press-event", G_CALLBACK(KeyPressed), this);
+  g_signal_connect(window_, "destroy", G_CALLBACK(Destroyed), this);
+  g_signal_connect_after(window_, "realize", G_CALLBACK(RemoveWindowButtons), nullptr);
+  return true;
+}
+
+GtkWidget* MainWindow::BuildTable() {
+  GType types[2 * TableColumnCount];
+  for (GType& type : types)
+    type = G_TYPE_STRING;
+  rows_ = gtk_list_store_newv(2 * TableColumnCount, types);
+  GtkTreeView* table = GTK_TREE_VIEW(gtk_tree_view_new_with_model(GTK_TREE_MODEL(rows_)));
+  g_object_unref(rows_);  // the table keeps it
+
+  for (int column = 0; column < TableColumnCount; ++column) {
+    GtkCellRenderer* cell = gtk_cell_renderer_text_new();
+    g_object_set(cell, "ellipsize", PANGO_ELLIPSIZE_END, "single-paragraph-mode", TRUE, nullptr);
+    GtkTreeViewColumn* view = gtk_tree_view_column_new_with_attributes(
+        Utf8(Columns[column].header).c_str(), cell, "text", column, nullptr);
+    gtk_tree_view_column_set_sizing(view, GTK_TREE_VIEW_COLUMN_FIXED);
+    gtk_tree_view_column_set_fixed_width(view, Columns[column].width);
+    gtk_tree_view_column_set_resizable(view, TRUE);
+    gtk_tree_view_append_column(table, view);
+  }
+  // The columns keep their widths: a column without a header takes the room after the last one,
+  // as the blank end of a Windows list view's header does.
+  GtkTreeViewColumn* rest = gtk_tree_view_column_new();
+  gtk_tree_view_column_set_expand(rest, TRUE);
+  gtk_tree_view_append_column(table, rest);
+  gtk_tree_view_set_headers_clickable(table, TRUE);
+  gtk_tree_view_set_grid_lines(table, GTK_TREE_VIEW_GRID_LINES_BOTH);
+  gtk_tree_view_set_enable_search(table, FALSE);
+  gtk_tree_view_set_rubber_banding(table, TRUE);
+  gtk_tree_selection_set_mode(gtk_tree_view_get_selection(table), GTK_SELECTION_MULTIPLE);
+  g_signal_connect(table, "button-press-event", G_CALLBACK(TableButton), this);
+  g_signal_connect(table, "button-release-event", G_CALLBACK(TableButton), this);
+
+  GtkWidget* frame = gtk_scrolled_window_new(nullptr, nullptr);
+  gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(frame), GTK_SHADOW_IN);
+  gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(frame), GTK_POLICY_AUTOMATIC,
+                                 GTK_POLICY_AUTOMATIC);
+  gtk_container_add(GTK_CONTAINER(frame), GTK_WIDGET(table));
+  return GTK_WIDGET(table);
+}
+
+GtkWidget* MainWindow::BuildPanel() {
+  // Nothing of the panel outlives the process, and a small panel needs no page cache.
+  WebKitWebContext* context = webkit_web_context_new_ephemeral();
+  webkit_web_context_set_cache_model(context, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
+  GtkWidget* panel = webkit_web_view_new_with_context(context);
+  g_object_unref(context);  // the view keeps it
+  // A panel of 304 x 320 pixels draws well enough without the GPU, which saves loading a GL
+  // driver into the processes and works where there is none.
+  webkit_settings_set_hardware_acceleration_policy(
+      webkit_web_view_get_settings(WEBKIT_WEB_VIEW(panel)),
+      WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
+  g_signal_connect(panel, "decide-policy", G_CALLBACK(PanelDecidePolicy), nullptr);
+  g_signal_connect(panel, "create", G_CALLBACK(PanelCreate), nullptr);
+  return panel;
+}
+
+// "右键菜单" never shows in a menu bar; it exists only as this popup.
+void MainWindow::BuildMenu() {
+  menu_ = GTK_MENU(gtk_menu_new());
+  atk_object_set_name(gtk_widget_get_accessible(GTK_WIDGET(menu_)), Utf8("右键菜单").c_str());
+  const std::pair<const char*, MenuChoice> items[] = {{"打开链接", MenuChoice::打开链接},
+                                                      {"复制链接", MenuChoice::复制链接}};
+  for (const auto& [caption, choice] : items) {
+    GtkWidget* item = gtk_menu_item_new_with_label(Utf8(caption).c_str());
+    g_object_set_data(G_OBJECT(item), "pelvaro-choice", GINT_TO_POINTER(static_cast<int>(choice)));
+    g_signal_connect(item, "activate", G_CALLBACK(MenuItemActivated), this);
+    gtk_menu_shell_append(GTK_MENU_SHELL(menu_), item);
+  }
+  gtk_widget_show_all(GTK_WIDGET(menu_));
+  gtk_menu_attach_to_widget(menu_, GTK_WIDGET(window_), nullptr);
+  g_signal_connect(menu_, "deactivate", G_CALLBACK(MenuClosed), this);
+}
+
+void MainWindow::SetOuterWidth(int outerWidth) {
+  const int clientWidth = ClientWidth(outerWidth) > 1 ? ClientWidth(outerWidth) : 1;
+  gtk_widget_set_size_request(layout_, clientWidth, ClientHeight);
+  gtk_window_resize(window_, clientWidth, ClientHeight);
+}
+
+MenuChoice MainWindow::PopupMenu() {
+  if (menuLoop_ != nullptr) return MenuChoice::None;  // one menu at a time
+  chosen_ = MenuChoice::None;
+  menuLoop_ = g_main_loop_new(nullptr, FALSE);
+  gtk_menu_popup_at_pointer(menu_, nullptr);
+  if (gtk_widget_get_visible(GTK_WIDGET(menu_))) g_main_loop_run(menuLoop_);
+  g_main_loop_unref(menuLoop_);
+  menuLoop_ = nullptr;
+  return chosen_;
+}
+
+void MainWindow::MenuItemActivated(GtkMenuItem* item, gpointer self) {
+  static_cast<MainWindow*>(self)->chosen_ =
+      static_cast<MenuChoice>(GPOINTER_TO_INT(g_object_get_data(G_OBJECT(item), "pelvaro-choice")));
+}
+
+// The menu closes before its item is activated; the loop ends after both.
+void MainWindow::MenuClosed(GtkMenuShell*, gpointer self) {
+  if (GMainLoop* loop = static_cast<MainWindow*>(self)->menuLoop_) g_idle_add(QuitMenuLoop, loop);
+}
+
+// GtkLayout gives a child at least its minimum size; the layout's rectangles are exact.
+void MainWindow::PlaceControls(GtkWidget*, GdkRectangle*, gpointer self) {
+  const auto* window = static_cast<MainWindow*>(self);
+  for (const Placement& place : Layout) {
+    GtkAllocation allocation{place.left, place.top, place.width, place.height};
+    gtk_widget_size_allocate(window->placed_[static_cast<std::size_t>(place.id)], &allocation);
+  }
+}
+
+gboolean MainWindow::KeyPressed(GtkWidget*, GdkEventKey* event, gpointer self) {
+  if (event->keyval != GDK_KEY_Escape) return FALSE;
+  gtk_window_close(static_cast<MainWindow*>(self)->window_);
+  return TRUE;
+}
+
+// The table reacts to the right button as a Windows list view does: a click on a row that is not
+// selected selects that row alone, a click on a selected row or on empty space keeps the
+// selection. The command runs when the button is released, after that reaction.
+gboolean MainWindow::TableButton(GtkWidget* widget, GdkEventButton* event, gpointer self) {
+  auto* window = static_cast<MainWindow*>(self);
+  GtkTreeView* table = GTK_TREE_VIEW(widget);
+  if (event->button != GDK_BUTTON_SECONDARY) return FALSE;
+  if (event->window != gtk_tree_view_get_bin_window(table)) return FALSE;  // the header
+
+  if (event->type == GDK_BUTTON_RELEASE) {
+    if (window->rightPressedOnRows_) {
+      window->rightPressedOnRows_ = false;
+      OnTableRightClick();
+    }
+    return TRUE;
+  }
+  if (event->type != GDK_BUTTON_PRESS) return TRUE;
+  window->rightPressedOnRows_ = true;
+  gtk_widget_grab_focus(widget);
+  GtkTreePath* path = nullptr;
+  if (gtk_tree_view_get_path_at_pos(table, static_cast<gint>(event->x), static_cast<gint>(event->y),
+                                    &path, nullptr, nullptr, nullptr)) {
+    if (!gtk_tree_selection_path_is_selected(gtk_tree_view_get_selection(table), path)) {
+      gtk_tree_view_set_cursor(table, path, nullptr, FALSE);  // selects it alone
+    }
+    gtk_tree_path_free(path);
+  }
+  return TRUE;
+}
+
+void MainWindow::Destroyed(GtkWidget*, gpointer self) {
+  live = nullptr;
+  delete static_cast<MainWindow*>(self);
+  gtk_main_quit();
+}
+
+void InitPlatform() {
+  if (gtk_init_check(nullptr, nullptr)) MarkUiThread();
+}
+
+bool CreateMainWindow() {
+  if (!HasUiThread() || live != nullptr) return false;
+  auto* window = new MainWindow;
+  if (!window->Build()) {
+    gtk_widget_destroy(GTK_WIDGET(window->window_));
+    delete window;
+    return false;
+  }
+  live = window;
+
+  // Centred as a Windows window of the outer size: the outer rectangle's top-left corner.
+  GdkDisplay* display = gtk_widget_get_display(GTK_WIDGET(window->window_));
+  GdkMonitor* monitor = gdk_display_get_primary_monitor(display);
+  if (monitor == nullptr) monitor = gdk_display_get_monitor(display, 0);
+  GdkRectangle screen{};
+  if (monitor != nullptr) gdk_monitor_get_geometry(monitor, &screen);
+  gtk_window_move(window->window_, screen.x + (screen.width - NarrowWindowWidth) / 2,
+                  screen.y + (screen.height - OuterHeight) / 2);
+
+  gtk_widget_show_all(GTK_WIDGET(window->window_));
+  webkit_web_view_load_uri(WEBKIT_WEB_VIEW(window->Control(ControlId::超文本浏览框1)),
+                           ToUtf8(StartPageAddress).c_str());
+  return true;
+}
+
+void RunEventLoop() {
+  if (MainWindow::Live() != nullptr) gtk_main();
+}

@@ -1,0 +1,60 @@
+// MainWindow's widgets, shared by the window (main_window.cpp) and its control operations
+// (controls.cpp). Everything here belongs to the user-interface thread.
+#pragma once
+
+#include "platform/controls.h"
+
+#include <gtk/gtk.h>
+
+#include <array>
+
+// The table's model holds each column twice: the UTF-8 text it shows and the code page 936 text
+// the job gave, so that a cell reads back byte for byte even where the code page has no character.
+inline constexpr int TableColumnCount = 4;
+inline constexpr int RawColumn(int column) {
+  return TableColumnCount + column;
+}
+
+class MainWindow {
+ public:
+  // The window of this process; null before it has been created and once it is gone.
+  static MainWindow* Live();
+
+  GtkWidget* Control(ControlId id) const { return controls_[static_cast<std::size_t>(id)]; }
+  GtkWindow* Window() const { return window_; }
+  GtkTreeView* Table() const { return GTK_TREE_VIEW(Control(ControlId::超级列表框1)); }
+  GtkListStore* Rows() const { return rows_; }
+
+  // Changes the client area the way a new outer width changes a fixed dialog frame's; the left
+  // edge, the top edge and the height stay.
+  void SetOuterWidth(int outerWidth);
+
+  // Shows "右键菜单" at the pointer and returns once it has closed, with the item chosen.
+  MenuChoice PopupMenu();
+
+ private:
+  friend bool CreateMainWindow();
+  MainWindow() = default;
+  bool Build();
+  GtkWidget* BuildTable();
+  GtkWidget* BuildPanel();
+  void BuildMenu();
+
+  static void Destroyed(GtkWidget*, gpointer self);
+  static void PlaceControls(GtkWidget*, GdkRectangle*, gpointer self);
+  static gboolean KeyPressed(GtkWidget*, GdkEventKey* event, gpointer self);
+  static gboolean TableButton(GtkWidget*, GdkEventButton* event, gpointer self);
+  static void MenuItemActivated(GtkMenuItem* item, gpointer self);
+  static void MenuClosed(GtkMenuShell*, gpointer self);
+
+  GtkWindow* window_ = nullptr;
+  GtkWidget* layout_ = nullptr;
+  GtkListStore* rows_ = nullptr;
+  GtkMenu* menu_ = nullptr;
+  GMainLoop* menuLoop_ = nullptr;  // runs while the popup menu is open
+  MenuChoice chosen_ = MenuChoice::None;
+  bool rightPressedOnRows_ = false;
+  // The outermost widget of each control: its place and size in the client area are this one's.
+  std::array<GtkWidget*, 11> placed_{};
+  std::array<GtkWidget*, 11> controls_{};
+};
