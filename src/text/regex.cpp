@@ -1,0 +1,165 @@
+#include "text/regex.h"
+
+#include "platform/codepage.h"
+#include "platform/regex_engine.h"
+#include "text/markers.h"
+#include "text/text_ops.h"
+
+#include <algorithm>
+#include <climits>
+#include <string>
+
+namespace {
+
+// Texts cross to the engine through code page 936, so it matches characters, not bytes. One
+// call each way: a byte never gives more than one unit, a unit never more than two bytes.
+std::u16string ToUtf16(std::string_view text) {
+  if (text.empty() || text.size() > INT_MAX) return {};
+  const int length = static_cast<int>(text.size());
+  std::u16string units(text.size(), u'\0');
+  units.resize(static_cast<std::size_t>(
+      ConvertToWide(CodePageGbk, 0, text.data(), length, units.data(), length)));
+  return units;
+}
+
+AnsiText FromUtf16(std::u16string_view units) {
+  if (units.empty() || units.size() > INT_MAX / 2) return {};
+  const int length = static_cast<int>(units.size());
+  AnsiText text(2 * units.size(), '\0');
+  text.resize(static_cast<std::size_t>(
+      ConvertFromWide(CodePageGbk, 0, units.data(), length, text.data(), 2 * length)));
+  text.resize(std::min(text.size(), text.find('\0')));  // a text holds no zero byte
+  return text;
+}
+
+}  // namespace
+
+RegexObject::RegexObject() {
+  RegexEnterThread();
+}
+
+RegexObject::~RegexObject() {
+  Release();
+  subject_.clear();
+  RegexLeaveThread();
+}
+
+void RegexObject::Release() {
+  RegexReleaseMatches(matches_);
+  matches_ = nullptr;
+  RegexRelease(regex_);
+  regex_ = nullptr;
+}
+
+bool RegexObject::Create(std::string_view pattern, std::string_view subject,
+                         const RegexOptions& options) {
+  Release();
+  // Every step goes on after a failed one, with the empty value it left. Singleline is asked for
+  // like the rest and refused: no option lets a dot match a line feed.
+  regex_ = RegexCreate();
+  RegexSetOption(regex_, RegexOption::IgnoreCase, !options.matchCase);
+  RegexSetOption(regex_, RegexOption::Multiline, options.multiline);
+  RegexSetOption(regex_, RegexOption::Singleline, true);
+  RegexSetOption(regex_, RegexOption::Global, options.global);
+  const AnsiText expression = options.quotePlaceholder
+                                  ? ReplaceText(pattern, QuotePlaceholder, "\"", 1, -1, true)
+                                  : AnsiText(pattern);
+  RegexSetPattern(regex_, ToUtf16(expression));
+  matches_ = RegexExecute(regex_, ToUtf16(subject));
+  subject_.assign(subject);
+  return matches_ != nullptr;
+}
+
+AnsiText RegexObject::PatternText() const {
+  return FromUtf16(RegexPattern(regex_));
+}
+
+AnsiText RegexObject::Replace(std::string_view replacement) const {
+  std::u16string replaced;
+  if (!RegexReplace(regex_, ToUtf16(subject_), ToUtf16(replacement), replaced)) return {};
+  return FromUtf16(replaced);
+}
+
+std::int32_t RegexObject::MatchCount() const {
+  return RegexMatchCount(matches_);
+}
+
+AnsiText RegexObject::MatchText(std::int32_t matchIndex, std::int32_t* position) const {
+  std::u16string value;
+  std::int32_t firstIndex = 0;
+  if (matchIndex < 1 || !RegexMatchAt(matches_, matchIndex - 1, value, firstIndex)) {
+    if (position != nullptr) *position = -2;
+    return {};
+  }
+  AnsiText text = FromUtf16(value);
+  if (position != nullptr) *position = BytePosition(text, firstIndex);
+  return text;
+}
+
+AnsiText RegexObject::SubmatchText(std::int32_t matchIndex, std::int32_t submatchIndex,
+                                   std::int32_t* position) const {
+  std::u16string value;
+  const RegexGroupState state =
+      matchIndex < 1 || submatchIndex < 1
+          ? RegexGroupState::Missing
+          : RegexGroupAt(matches_, matchIndex - 1, submatchIndex - 1, value);
+  AnsiText text = state == RegexGroupState::Matched ? FromUtf16(value) : AnsiText();
+  if (position != nullptr) {
+    std::int32_t firstIndex = 0;
+    *position = state == RegexGroupState::Matched &&
+                        RegexMatchAt(matches_, matchIndex - 1, value, firstIndex)
+                    ? BytePosition(text, firstIndex)
+                    : -2;
+  }
+  return text;
+}
+
+std::int32_t RegexObject::SubmatchCount() const {
+  return RegexGroupCount(matches_, 0);
+}
+
+// The engine counts characters; the subject's bytes are walked to the character where the match
+// begins (a byte of 0x81 or above takes the next with it, 0x80 stands alone as the Euro sign), and
+// the text is searched from there, so the offset is exact also after two-byte characters.
+std::int32_t RegexObject::BytePosition(std::string_view found, std::int32_t firstIndex) const {
+  std::size_t start = 0;
+  for (std::int32_t character = 0; character < firstIndex && start < subject_.size(); ++character) {
+    const auto byte = static_cast<unsigned char>(subject_[start]);
+    start += byte > 0x80 && start + 1 < subject_.size() ? 2 : 1;
+  }
+  if (found.empty()) return static_cast<std::int32_t>(start);
+  const std::int32_t p = FindText(subject_, found, static_cast<std::int32_t>(start) + 1,
+                                  RegexOptionValue(regex_, RegexOption::IgnoreCase));
+  return p == -1 ? -2 : p - 1;
+}
+
+AnsiText EscapeRegexText(std::string_view text) {
+  const AnsiText pass1 =
+      ReplacePairs(text, {{"?", "\\?"}, {"*", "\\*"}, {"+", "\\+"}, {"[", "\\["}, {"]", "\\]"}});
+  return ReplacePairs(
+      pass1, {{"(", "\\("}, {")", "\\)"}, {"{", "\\{"}, {"}", "\\}"}, {QuotePlaceholder, "\""}});
+}
+
+std::int32_t CollectBetween(std::string_view text, std::string_view leftMarker,
+                            std::string_view rightMarker, TextArray* results,
+                            const CollectOptions& options) {
+  TextArray ownResults;
+  TextArray& collected = results != nullptr ? *results : ownResults;
+  RegexObject regex;
+  collected.clear();
+  const AnsiText expression =
+      JoinTexts({EscapeRegexText(leftMarker), "([\\s|\\S]*?)", EscapeRegexText(rightMarker)});
+  regex.Create(expression, text);
+  const std::int32_t n = regex.MatchCount();
+  collected.reserve(static_cast<std::size_t>(n));
+  for (std::int32_t i = 1; i <= n; ++i) {
+    const AnsiText between = regex.SubmatchText(i, 1);
+    const bool limited = options.maxLength != 0;
+    if (limited && TextLength(between) > options.maxLength) continue;
+    const bool right = options.keepRight && !(limited && options.keepLeft);
+    collected.push_back(
+        JoinTexts({options.keepLeft ? leftMarker : std::string_view(), options.prefix, between,
+                   options.suffix, right ? rightMarker : std::string_view()}));
+  }
+  return ArrayCount(collected);
+}

@@ -1,0 +1,183 @@
+#include "text/codepage.h"
+
+#include "platform/codepage.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+using namespace std::literals;
+
+ByteBuffer Bytes(std::string_view text) {
+  return ByteBuffer(text.begin(), text.end());
+}
+
+ByteBuffer Bytes(std::u8string_view text) {
+  return ByteBuffer(text.begin(), text.end());
+}
+
+ByteBuffer Units(std::u16string_view units) {
+  ByteBuffer bytes;
+  for (const char16_t unit : units) {
+    bytes.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+    bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
+  }
+  return bytes;
+}
+
+// Literals are code page 936 bytes at run time: "中文" is D6 D0 CE C4.
+TEST(UrlEncode, EncodesEveryByteInUpperCaseHex) {
+  struct Case {
+    std::string_view text;
+    bool keepSafe;
+    bool asUtf8;
+    std::string_view encoded;
+  };
+  const Case cases[] = {
+      {"abc", false, true, "%61%62%63"},
+      {"中", false, true, "%E4%B8%AD"},
+      {"中", false, false, "%D6%D0"},
+      {"a b\n", false, false, "%61%20%62%0A"},
+      {"\xE4", false, false, "%E4"},
+      {"aZ09-.", true, false, "aZ09-."},
+      {"a/b_c~d e+f", true, false, "a%2Fb%5Fc%7Ed%20e%2Bf"},
+      {"网盘 1", true, true, "%E7%BD%91%E7%9B%98%201"},
+      {"", false, true, ""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(UrlEncode(c.text, c.keepSafe, c.asUtf8), c.encoded) << c.encoded;
+  }
+}
+
+TEST(GbkToUtf8, ConvertsChineseAndKeepsAscii) {
+  EXPECT_EQ(Bytes(GbkToUtf8("中文 abc：")), Bytes(u8"中文 abc："));
+  EXPECT_EQ(GbkToUtf8(""), "");
+  // A dangling lead byte is one replacement character, not a read past the end.
+  EXPECT_EQ(Bytes(GbkToUtf8("a\xD6")), Bytes(u8"a\uFFFD"));
+}
+
+TEST(TextToWide, ProducesTerminatedUnitsInTheAskedCodePage) {
+  EXPECT_EQ(TextToWide("中文", 936), Units(u"中文\0"sv));
+  EXPECT_EQ(TextToWide("abc"), Units(u"abc\0"sv));
+  EXPECT_EQ(TextToWide(""), ByteBuffer());
+  // Sized in code page 936 and read as UTF-8 it needs fewer units: the rest stays zero.
+  EXPECT_EQ(TextToWide(reinterpret_cast<const char*>(u8"中"), 936), Units(u"\u6D93\uFFFD\0"sv));
+  EXPECT_EQ(TextToWide(reinterpret_cast<const char*>(u8"中")), Units(u"中\0\0"sv));
+}
+
+TEST(TextToWide, RetriesATextThatNeedsMoreUnitsThanItsSize) {
+  // "中文" in code page 936 is two characters there, but four invalid bytes read as UTF-8.
+  EXPECT_EQ(TextToWide("中文", 65001), Units(u"\uFFFD\uFFFD\uFFFD\uFFFD\0"sv));
+}
+
+TEST(WideToText, ConvertsUpToTheTerminator) {
+  EXPECT_EQ(WideToText(Units(u"中文\0ignored"sv)), "中文");
+  EXPECT_EQ(Bytes(WideToText(Units(u"中文\0"sv), 65001)), Bytes(u8"中文"));
+  EXPECT_EQ(WideToText(ByteBuffer()), "");
+  EXPECT_EQ(WideToText(Units(u"\0abc"sv)), "");
+  // Without a terminator the whole buffer is read and nothing beyond; an odd byte is no unit.
+  ByteBuffer open = Units(u"ab");
+  open.push_back('c');
+  EXPECT_EQ(WideToText(open), "ab");
+}
+
+TEST(WideToText, RetriesATextThatOutgrowsItsCapacity) {
+  // Hangul is one "?" each in code page 936 but three bytes each in UTF-8.
+  EXPECT_EQ(Bytes(WideToText(Units(u"\uD55C\uAD6D\uC5B4\0"sv), 65001)),
+            Bytes(u8"\uD55C\uAD6D\uC5B4"));
+  EXPECT_EQ(WideToText(Units(u"\uD55C\uAD6D\uC5B4\0"sv)), "???");
+}
+
+TEST(Utf8ToWide, ReplacesEveryKindOfInvalidSequence) {
+  struct Case {
+    std::string_view utf8;
+    std::u16string_view units;
+  };
+  const Case cases[] = {
+      {"\xE4\xB8\xAD", u"中"},
+      {"\xF0\x9F\x98\x80", u"\U0001F600"},
+      {"\x80", u"\uFFFD"},                                // stray continuation byte
+      {"\xC0\xAF", u"\uFFFD\uFFFD"},                      // overlong form
+      {"\xE0\x80\xAF", u"\uFFFD\uFFFD\uFFFD"},            // overlong three-byte form
+      {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},            // surrogate
+      {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},  // above U+10FFFF
+      {"\xF5\xFF", u"\uFFFD\uFFFD"},                      // bytes that never occur
+      {"\xE4\xB8", u"\uFFFD"},                            // cut short at the end
+      {"\xE4\xB8"
+       "A",
+       u"\uFFFDA"},  // cut short before ASCII
+      {"\xF0\x9F\x98"
+       "ab",
+       u"\uFFFDab"},
+      {"ab\0c"sv, u"ab\0c"sv},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Utf8ToWide(Bytes(c.utf8)), Units(c.units)) << testing::PrintToString(c.utf8);
+  }
+  EXPECT_EQ(Utf8ToWide(ByteBuffer()), ByteBuffer());
+}
+
+TEST(Utf8ToGbk, ConvertsBodiesToCodePage936) {
+  EXPECT_EQ(Utf8ToGbk(Bytes(u8"中文网盘：<em>x</em>")), Bytes("中文网盘：<em>x</em>"));
+  const std::string ascii = "<html>\r\n\t<body>plain ASCII ~!@#$%^&*()</body>";
+  EXPECT_EQ(Utf8ToGbk(Bytes(ascii)), Bytes(ascii));
+  EXPECT_EQ(Utf8ToGbk(ByteBuffer()), ByteBuffer());
+  // Characters the code page lacks and invalid bytes become "?"; the euro sign is byte 0x80.
+  EXPECT_EQ(Utf8ToGbk(Bytes(u8"a\uD55C\U0001F600b")), Bytes("a??b"));
+  EXPECT_EQ(Utf8ToGbk(Bytes("a\xFF\xE4\xB8"
+                            "b")),
+            Bytes("a??b"));
+  EXPECT_EQ(Utf8ToGbk(Bytes(u8"€")), Bytes("\x80"));
+  // The composite check puts a base letter and its tone mark together where 936 has the form.
+  EXPECT_EQ(Utf8ToGbk(Bytes(u8"e\u0301u\u0308")), Bytes("éü"));
+}
+
+TEST(Utf8ToGbk, RoundTripsEveryCharacterOfTheCodePage) {
+  std::string gbk;
+  for (int lead = 0xB0; lead <= 0xF7; ++lead) {
+    for (int trail = 0xA1; trail <= 0xFE; ++trail) {
+      if (lead == 0xD7 && trail > 0xF9) continue;  // the unassigned end of the last level-1 row
+      gbk += static_cast<char>(lead);
+      gbk += static_cast<char>(trail);
+    }
+  }
+  const AnsiText utf8 = GbkToUtf8(gbk);
+  EXPECT_EQ(Utf8ToGbk(Bytes(utf8)), Bytes(gbk));
+}
+
+// The seam itself, with the Windows calls' rules for lengths and capacities.
+TEST(CodePageSeam, SizesReadsThroughTheTerminatorAndNeverOverflows) {
+  const char* text = "中文a";
+  EXPECT_EQ(ConvertToWide(CodePageAnsi, 0, text, -1, nullptr, 0), 4);
+  EXPECT_EQ(ConvertToWide(CodePageGbk, 0, text, 5, nullptr, 0), 3);
+  EXPECT_EQ(ConvertToWide(CodePageGbk, 0, text, 0, nullptr, 0), 0);
+  EXPECT_EQ(ConvertToWide(1252, 0, text, -1, nullptr, 0), 0);
+
+  char16_t units[4] = {u'x', u'x', u'x', u'x'};
+  EXPECT_EQ(ConvertToWide(CodePageGbk, 0, text, -1, units, 2), 0);
+  EXPECT_EQ(units[2], u'x');
+  EXPECT_EQ(ConvertToWide(CodePageGbk, 0, text, -1, units, 4), 4);
+  EXPECT_EQ(std::u16string_view(units, 4), u"中文a\0"sv);
+
+  char bytes[8] = "zzzzzzz";
+  EXPECT_EQ(ConvertFromWide(CodePageUtf8, 0, units, -1, nullptr, 0), 8);
+  EXPECT_EQ(ConvertFromWide(CodePageUtf8, 0, units, -1, bytes, 5), 0);
+  EXPECT_EQ(bytes[5], 'z');
+  EXPECT_EQ(ConvertFromWide(CodePageGbk, CompositeCheck, units, 3, bytes, 5), 5);
+  EXPECT_EQ(std::string_view(bytes, 5), "中文a");
+  EXPECT_EQ(ConvertFromWide(CodePageUtf8, CompositeCheck, units, 3, nullptr, 0), 0);
+  // A surrogate without its partner becomes U+FFFD in UTF-8 and "?" in code page 936.
+  const char16_t lone[] = {0xD800, u'a', 0};
+  EXPECT_EQ(ConvertFromWide(CodePageUtf8, 0, lone, -1, bytes, 8), 5);
+  EXPECT_EQ(std::string_view(bytes, 4),
+            "\xEF\xBF\xBD"
+            "a");
+  EXPECT_EQ(ConvertFromWide(CodePageAnsi, 0, lone, 2, bytes, 8), 2);
+  EXPECT_EQ(std::string_view(bytes, 2), "?a");
+}
+
+}  // namespace
