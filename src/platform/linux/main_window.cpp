@@ -144,7 +144,11 @@ bool MainWindow::Build() {
   gtk_widget_set_name(GTK_WIDGET(window_), "pelvaro");
   gtk_window_set_title(window_, "PelvaroV2.0");
   gtk_window_set_resizable(window_, FALSE);
-  gtk_window_set_icon_name(window_, "system-search");
+  // The icon an installed package puts in the theme under the desktop entry's id; a stock one
+  // when Pelvaro runs from its build directory.
+  const char* icon = "io.github.pelvaro.Pelvaro";
+  if (!gtk_icon_theme_has_icon(gtk_icon_theme_get_default(), icon)) icon = "system-search";
+  gtk_window_set_icon_name(window_, icon);
 
   GtkCssProvider* style = gtk_css_provider_new();
   gtk_css_provider_load_from_data(style, Style, -1, nullptr);
