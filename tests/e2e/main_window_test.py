@@ -319,6 +319,8 @@ def start_sample_service(path, start_page, env):
     if not os.path.exists(path) or address.hostname != "127.0.0.1" or not address.port:
         return None
     with socket.socket() as probe:
+        # As the service binds: connections of an earlier run waiting out TIME_WAIT hold no port.
+        probe.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
         try:
             probe.bind(("127.0.0.1", address.port))
         except OSError:
