@@ -11,6 +11,12 @@ for list in "$here"/packages-*.txt; do
   done <"$list"
 done
 
+# Packages of another architecture (wine32:i386) need it known to dpkg first.
+if printf '%s\n' "${wanted[@]}" | grep -q ':i386$' &&
+  ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+fi
+
 missing=()
 for name in "${wanted[@]}"; do
   status=$(dpkg-query -W -f='${db:Status-Status}' "$name" 2>/dev/null || true)

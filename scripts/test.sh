@@ -13,3 +13,11 @@ for preset in linux linux-asan; do
   cmake --build --preset "$preset" -j "$jobs"
   ctest --preset "$preset" -j "$jobs"
 done
+
+# The Debian package of the linux build: validators, install, start under Xvfb.
+"$root/scripts/release.sh" linux
+
+echo "== windows"
+cmake --preset windows >/dev/null
+cmake --build --preset windows -j "$jobs"
+ctest --preset windows -j "$jobs"

@@ -27,8 +27,21 @@ void* Allocate(std::size_t size) {
 void* AllocateAligned(std::size_t size, std::align_val_t alignment) {
   const auto align = static_cast<std::size_t>(alignment);
   const std::size_t rounded = (size + align - 1) / align * align;
+#ifdef _WIN32
+  // The Windows C runtime has no aligned_alloc; its aligned blocks are freed with _aligned_free.
+  if (void* block = _aligned_malloc(rounded == 0 ? align : rounded, align)) return block;
+#else
   if (void* block = std::aligned_alloc(align, rounded == 0 ? align : rounded)) return block;
+#endif
   AllocationFailed(size);
+}
+
+void FreeAligned(void* block) {
+#ifdef _WIN32
+  _aligned_free(block);
+#else
+  std::free(block);
+#endif
 }
 
 }  // namespace
@@ -45,7 +58,7 @@ void operator delete(void* block) noexcept { std::free(block); }
 void operator delete[](void* block) noexcept { std::free(block); }
 void operator delete(void* block, std::size_t) noexcept { std::free(block); }
 void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
-void operator delete(void* block, std::align_val_t) noexcept { std::free(block); }
-void operator delete[](void* block, std::align_val_t) noexcept { std::free(block); }
-void operator delete(void* block, std::size_t, std::align_val_t) noexcept { std::free(block); }
-void operator delete[](void* block, std::size_t, std::align_val_t) noexcept { std::free(block); }
+void operator delete(void* block, std::align_val_t) noexcept { FreeAligned(block); }
+void operator delete[](void* block, std::align_val_t) noexcept { FreeAligned(block); }
+void operator delete(void* block, std::size_t, std::align_val_t) noexcept { FreeAligned(block); }
+void operator delete[](void* block, std::size_t, std::align_val_t) noexcept { FreeAligned(block); }

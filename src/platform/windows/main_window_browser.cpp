@@ -1,0 +1,239 @@
+// The browser panel: the system web-browser control (IWebBrowser2) in a minimal OLE container of
+// our own. The container gives the control its place (client site, in-place site and frame) and
+// listens to its events for the about-to-open-a-new-window event.
+#include "app/commands.h"
+#include "platform/windows/main_window_win32.h"
+
+#include <exdisp.h>
+#include <exdispid.h>
+#include <ocidl.h>
+#include <ole2.h>
+#include <windows.h>
+
+namespace {
+
+// Released on every path; the control's objects are reference counted.
+template <typename Interface>
+struct ComPointer {
+  Interface* pointer = nullptr;
+  ComPointer() = default;
+  ComPointer(const ComPointer&) = delete;
+  ComPointer& operator=(const ComPointer&) = delete;
+  ~ComPointer() { Reset(); }
+  void Reset() {
+    if (pointer != nullptr) pointer->Release();
+    pointer = nullptr;
+  }
+  Interface* operator->() const { return pointer; }
+  explicit operator bool() const { return pointer != nullptr; }
+  void** Out() {
+    Reset();
+    return reinterpret_cast<void**>(&pointer);
+  }
+};
+
+HWND host = nullptr;
+ComPointer<IOleObject> browserObject;
+ComPointer<IWebBrowser2> browser;
+ComPointer<IOleInPlaceActiveObject> activeObject;
+ComPointer<IConnectionPoint> eventSource;
+DWORD eventCookie = 0;
+
+RECT HostRect() {
+  RECT rect{};
+  GetClientRect(host, &rect);
+  return rect;
+}
+
+// The frame: MainWindow as seen by the control. The container is static and lives as long as the
+// process, so its reference counts are fixed.
+struct Frame final : IOleInPlaceFrame {
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+    if (iid == IID_IUnknown || iid == IID_IOleWindow || iid == IID_IOleInPlaceUIWindow ||
+        iid == IID_IOleInPlaceFrame) {
+      *object = static_cast<IOleInPlaceFrame*>(this);
+      return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+
+  HRESULT STDMETHODCALLTYPE GetWindow(HWND* window) override {
+    *window = MainWindowHandle();
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetBorder(LPRECT) override { return INPLACE_E_NOTOOLSPACE; }
+  HRESULT STDMETHODCALLTYPE RequestBorderSpace(LPCBORDERWIDTHS) override {
+    return INPLACE_E_NOTOOLSPACE;
+  }
+  HRESULT STDMETHODCALLTYPE SetBorderSpace(LPCBORDERWIDTHS) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE SetActiveObject(IOleInPlaceActiveObject*, LPCOLESTR) override {
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE InsertMenus(HMENU, LPOLEMENUGROUPWIDTHS) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE SetMenu(HMENU, HOLEMENU, HWND) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE RemoveMenus(HMENU) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE SetStatusText(LPCOLESTR) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE EnableModeless(BOOL) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE TranslateAccelerator(LPMSG, WORD) override { return S_FALSE; }
+};
+
+Frame frame;
+
+// The site: the control's place in the host window, and the sink of its events.
+struct Site final : IOleClientSite, IOleInPlaceSite, DWebBrowserEvents2 {
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+    if (iid == IID_IUnknown || iid == IID_IOleClientSite) {
+      *object = static_cast<IOleClientSite*>(this);
+    } else if (iid == IID_IOleWindow || iid == IID_IOleInPlaceSite) {
+      *object = static_cast<IOleInPlaceSite*>(this);
+    } else if (iid == IID_IDispatch || iid == DIID_DWebBrowserEvents2) {
+      *object = static_cast<DWebBrowserEvents2*>(this);
+    } else {
+      *object = nullptr;
+      return E_NOINTERFACE;
+    }
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+
+  // IOleClientSite
+  HRESULT STDMETHODCALLTYPE SaveObject() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetMoniker(DWORD, DWORD, IMoniker** moniker) override {
+    *moniker = nullptr;
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE GetContainer(IOleContainer** container) override {
+    *container = nullptr;
+    return E_NOINTERFACE;
+  }
+  HRESULT STDMETHODCALLTYPE ShowObject() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE OnShowWindow(BOOL) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE RequestNewObjectLayout() override { return E_NOTIMPL; }
+
+  // IOleInPlaceSite
+  HRESULT STDMETHODCALLTYPE GetWindow(HWND* window) override {
+    *window = host;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE CanInPlaceActivate() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE OnInPlaceActivate() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE OnUIActivate() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE GetWindowContext(IOleInPlaceFrame** frameOut,
+                                             IOleInPlaceUIWindow** document, LPRECT position,
+                                             LPRECT clip, LPOLEINPLACEFRAMEINFO info) override {
+    *frameOut = &frame;
+    *document = nullptr;
+    *position = HostRect();
+    *clip = HostRect();
+    info->fMDIApp = FALSE;
+    info->hwndFrame = MainWindowHandle();
+    info->haccel = nullptr;
+    info->cAccelEntries = 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Scroll(SIZE) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE OnUIDeactivate(BOOL) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE OnInPlaceDeactivate() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE DiscardUndoState() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE DeactivateAndUndo() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE OnPosRectChange(LPCRECT) override { return S_OK; }
+
+  // DWebBrowserEvents2, an IDispatch called by DISPID
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+    *count = 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID event, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*,
+                                   EXCEPINFO*, UINT*) override {
+    switch (event) {
+      // Raised for every new window on every version of the control (NewWindow3 follows it on
+      // newer ones and would repeat it). Cancel stays false: the window is allowed and the
+      // control opens it by its own means.
+      case DISPID_NEWWINDOW2:
+        OnPanelNewWindow();
+        break;
+      case DISPID_DOCUMENTCOMPLETE: {
+        // The middle of the five text sizes.
+        VARIANT zoom;
+        VariantInit(&zoom);
+        zoom.vt = VT_I4;
+        zoom.lVal = 2;
+        browser->ExecWB(OLECMDID_ZOOM, OLECMDEXECOPT_DONTPROMPTUSER, &zoom, nullptr);
+        break;
+      }
+    }
+    return S_OK;
+  }
+};
+
+Site site;
+
+}  // namespace
+
+bool CreateBrowserPanel(HWND hostWindow, const wchar_t* address) {
+  host = hostWindow;
+  if (FAILED(CoCreateInstance(CLSID_WebBrowser, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject,
+                              browserObject.Out())) ||
+      FAILED(browserObject->SetClientSite(static_cast<IOleClientSite*>(&site)))) {
+    return false;
+  }
+  OleSetContainedObject(browserObject.pointer, TRUE);
+  RECT rect = HostRect();
+  if (FAILED(browserObject->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr,
+                                   static_cast<IOleClientSite*>(&site), 0, host, &rect)) ||
+      FAILED(browserObject->QueryInterface(IID_IWebBrowser2, browser.Out()))) {
+    return false;
+  }
+  browserObject->QueryInterface(IID_IOleInPlaceActiveObject, activeObject.Out());
+
+  ComPointer<IConnectionPointContainer> events;
+  if (SUCCEEDED(browser->QueryInterface(IID_IConnectionPointContainer, events.Out())) &&
+      SUCCEEDED(events->FindConnectionPoint(
+          DIID_DWebBrowserEvents2, reinterpret_cast<IConnectionPoint**>(eventSource.Out())))) {
+    eventSource->Advise(static_cast<DWebBrowserEvents2*>(&site), &eventCookie);
+  }
+
+  // Online and not silent: the page loads from the network and may show the control's own dialogs.
+  browser->put_Offline(VARIANT_FALSE);
+  browser->put_Silent(VARIANT_FALSE);
+  browser->put_Left(0);
+  browser->put_Top(0);
+  browser->put_Width(rect.right);
+  browser->put_Height(rect.bottom);
+
+  VARIANT none;
+  VariantInit(&none);
+  const BSTR url = SysAllocString(address);
+  const HRESULT navigated = browser->Navigate(url, &none, &none, &none, &none);
+  SysFreeString(url);
+  return SUCCEEDED(navigated);
+}
+
+bool BrowserPanelTranslateKey(MSG& message) {
+  if (!activeObject || message.message < WM_KEYFIRST || message.message > WM_KEYLAST) return false;
+  if (message.hwnd != host && !IsChild(host, message.hwnd)) return false;
+  return activeObject->TranslateAccelerator(&message) == S_OK;
+}
+
+void DestroyBrowserPanel() {
+  if (eventSource) eventSource->Unadvise(eventCookie);
+  eventSource.Reset();
+  activeObject.Reset();
+  browser.Reset();
+  if (browserObject) {
+    browserObject->Close(OLECLOSE_NOSAVE);
+    browserObject->SetClientSite(nullptr);
+  }
+  browserObject.Reset();
+  host = nullptr;
+}

@@ -1,0 +1,47 @@
+// MainWindow on Win32: the handles that the window, its control operations and the browser panel
+// share. All of them belong to the user-interface thread.
+#pragma once
+
+#include "platform/controls.h"
+
+#include <windows.h>
+
+#include <type_traits>
+
+inline constexpr UINT RunOnUiThreadMessage = WM_APP + 1;
+inline constexpr UINT OpenLinkItem = 2001;  // "打开链接"
+inline constexpr UINT CopyLinkItem = 2002;  // "复制链接"
+
+// The live handles; null before CreateMainWindow and after the window is destroyed.
+HWND MainWindowHandle();
+HWND ControlHandle(ControlId control);
+HMENU PopupMenuHandle();  // the items of "右键菜单"
+DWORD UiThreadId();
+
+// A call carried to the user-interface thread by RunOnUiThreadMessage.
+struct UiCall {
+  void (*run)(void* operation);
+  void* operation;
+};
+
+// Runs operation on the user-interface thread and returns once it has run. From a worker it is one
+// SendMessage, so an operation made of several control messages is never interleaved with
+// another's. Once the window is gone nothing runs.
+template <typename Operation>
+void RunOnUiThread(Operation&& operation) {
+  if (GetCurrentThreadId() == UiThreadId()) {
+    operation();
+    return;
+  }
+  using Callable = std::remove_reference_t<Operation>;
+  UiCall call{[](void* callable) { (*static_cast<Callable*>(callable))(); }, &operation};
+  if (const HWND window = MainWindowHandle()) {
+    SendMessageW(window, RunOnUiThreadMessage, 0, reinterpret_cast<LPARAM>(&call));
+  }
+}
+
+// The browser panel in its host window: the system web-browser control loading address.
+bool CreateBrowserPanel(HWND host, const wchar_t* address);
+// Lets the browser control handle a keystroke meant for it (typing into a page).
+bool BrowserPanelTranslateKey(MSG& message);
+void DestroyBrowserPanel();
