@@ -46,6 +46,19 @@ void WorkerBoxDestroyed(GtkWidget*, gpointer record) {
   box->changed.notify_one();
 }
 
+// The most characters a cell shows, as many as the platform's own list view displays. Laying out
+// a text of megabytes, which a hostile page can put in a field, would hold the window for seconds
+// on every redraw; the raw column keeps the whole text for the link commands.
+constexpr std::size_t MaxShownCharacters = 259;
+
+std::string ShownCellText(const AnsiText& text) {
+  std::size_t end = 0;
+  for (std::size_t shown = 0; end < text.size() && shown < MaxShownCharacters; ++shown)
+    end += static_cast<unsigned char>(text[end]) >= 0x80 ? 2 : 1;  // a lead byte and its trail
+  if (end >= text.size()) return ToUtf8(text);
+  return ToUtf8(std::string_view(text).substr(0, end)) + "\xE2\x80\xA6";  // U+2026
+}
+
 }  // namespace
 
 AnsiText KeywordBoxText() {
@@ -87,7 +100,7 @@ void DeleteAllRows() {
 void AppendRow(const TableRow& row) {
   std::string shown[TableColumnCount];
   for (int column = 0; column < TableColumnCount; ++column)
-    shown[column] = ToUtf8(row[column]);
+    shown[column] = ShownCellText(row[column]);
   WithWindow([&](MainWindow& window) {
     gtk_list_store_insert_with_values(
         window.Rows(), nullptr, -1, 0, shown[0].c_str(), 1, shown[1].c_str(), 2, shown[2].c_str(),
