@@ -121,25 +121,6 @@ AnsiText RawHeaders(HttpHandle* request) {
   return raw;
 }
 
-void ScanHeaders(const Exchange& x) {
-  x.returnedCookies.clear();
-  for (const AnsiText& line : SplitText(x.rawHeaders, "\r\n")) {
-    if (FindText(line, "Location:") != -1) x.location = HeaderValue(line);
-    if (FindText(line, "Set-Cookie") != -1) {
-      x.returnedCookies.append(TrimText(TextBetween(line, "Set-Cookie:", ";"))).append("; ");
-    }
-  }
-}
-
-bool LooksUtf8(const ByteBuffer& body, const AnsiText& rawHeaders) {
-  // Only a marker that starts within the window counts, so only the window is searched.
-  const ByteBuffer marker = TextToBytes(Utf8Marker);
-  const std::int32_t at =
-      FindBytes(BytesLeft(body, BodyMarkerWindow + TextLength(Utf8Marker) - 1), marker);
-  if (at >= 1 && at <= BodyMarkerWindow) return true;
-  return FindText(rawHeaders, Utf8Marker) != -1;
-}
-
 Answer FetchOnce(std::string_view address, const Exchange& x, bool mayFollow) {
   const std::string_view verb = x.method == 1 ? "POST" : "GET";
   const AnsiText agent = AgentText(x.extraHeaders);
@@ -167,11 +148,9 @@ Answer FetchOnce(std::string_view address, const Exchange& x, bool mayFollow) {
   x.rawHeaders = RawHeaders(h.request);
   h.Close();
 
-  ScanHeaders(x);
-  if (x.cookiesSupplied) MergeCookies(x.cookies, x.returnedCookies);
-  if (x.location.empty()) x.location = x.rawHeaders;
-
-  if (mayFollow && CompareText(TextBetween(x.rawHeaders, "HTTP/1.1 ", " Moved"), "301") == 0) {
+  const bool moved = ScanResponseHeaders(x.rawHeaders, x.location, x.returnedCookies,
+                                         x.cookiesSupplied ? &x.cookies : nullptr);
+  if (mayFollow && moved) {
     // The current path is appended even when the location carries one of its own.
     answer.newAddress = JoinTexts({x.location, UrlPath(address)});
     x.location.clear();
@@ -179,7 +158,7 @@ Answer FetchOnce(std::string_view address, const Exchange& x, bool mayFollow) {
     answer.moved = true;
     return answer;
   }
-  if (LooksUtf8(answer.body, x.rawHeaders)) answer.body = Utf8ToGbk(answer.body);
+  if (IsUtf8Response(answer.body, x.rawHeaders)) answer.body = Utf8ToGbk(answer.body);
   return answer;
 }
 
@@ -212,6 +191,29 @@ ByteBuffer FetchUrl(std::string_view address, const FetchOptions& options) {
     x.cookiesSupplied = true;
     if (x.proxy == nullptr) x.proxy = &ownProxy;
   }
+}
+
+bool ScanResponseHeaders(const AnsiText& rawHeaders, AnsiText& location, AnsiText& returnedCookies,
+                         AnsiText* cookies) {
+  returnedCookies.clear();
+  for (const AnsiText& line : SplitText(rawHeaders, "\r\n")) {
+    if (FindText(line, "Location:") != -1) location = HeaderValue(line);
+    if (FindText(line, "Set-Cookie") != -1) {
+      returnedCookies.append(TrimText(TextBetween(line, "Set-Cookie:", ";"))).append("; ");
+    }
+  }
+  if (cookies != nullptr) MergeCookies(*cookies, returnedCookies);
+  if (location.empty()) location = rawHeaders;
+  return CompareText(TextBetween(rawHeaders, "HTTP/1.1 ", " Moved"), "301") == 0;
+}
+
+bool IsUtf8Response(const ByteBuffer& body, std::string_view rawHeaders) {
+  // Only a marker that starts within the window counts, so only the window is searched.
+  const ByteBuffer marker = TextToBytes(Utf8Marker);
+  const std::int32_t at =
+      FindBytes(BytesLeft(body, BodyMarkerWindow + TextLength(Utf8Marker) - 1), marker);
+  if (at >= 1 && at <= BodyMarkerWindow) return true;
+  return FindText(rawHeaders, Utf8Marker) != -1;
 }
 
 AnsiText HeaderValue(std::string_view line) {

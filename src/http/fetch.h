@@ -31,5 +31,17 @@ struct FetchOptions {
 // empty buffer when the request could not be made.
 ByteBuffer FetchUrl(std::string_view address, const FetchOptions& options = {});
 
+// What the routine takes from a response's raw header block once its exchange has closed:
+// location becomes the value of the last line holding "Location:" (it keeps what it held when no
+// line does, and takes the whole block when it is still empty then); returnedCookies the value of
+// every "Set-Cookie" line, each followed by "; ", merged into *cookies when that is given. True
+// when the block answers a "301" ("HTTP/1.1 301 Moved").
+bool ScanResponseHeaders(const AnsiText& rawHeaders, AnsiText& location, AnsiText& returnedCookies,
+                         AnsiText* cookies);
+
+// Whether a response body is UTF-8: "charset=utf-8" starts within its first 499 bytes or stands
+// in its header block (letter case significant both times).
+bool IsUtf8Response(const ByteBuffer& body, std::string_view rawHeaders);
+
 // The bytes after the line's first ":", trimmed; empty when the line holds no ":".
 AnsiText HeaderValue(std::string_view line);

@@ -1,0 +1,19 @@
+// The system seam for the fuzz targets. Nothing here starts threads or opens links, and the fatal
+// error stop aborts, so that libFuzzer keeps the input that reached it: no input the core is given
+// may make a list index go out of range.
+#include "platform/system.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+void StartDetachedWorker(std::function<void()>) {}
+
+void OpenInDefaultBrowser(const AnsiText&) {}
+
+void ShowFatalErrorBox(const AnsiText& text) {
+  std::fprintf(stderr, "fatal error stop: %s\n", text.c_str());
+}
+
+void EndProcess(int) {
+  std::abort();
+}
