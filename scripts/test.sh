@@ -15,6 +15,9 @@ for preset in linux linux-asan linux-tsan; do
   ctest --preset "$preset" -j "$jobs"
 done
 
+echo "== fuzz (smoke)"
+"$root/scripts/fuzz.sh" 20
+
 # The Debian package of the linux build: validators, install, start under Xvfb.
 "$root/scripts/release.sh" linux
 
