@@ -25,3 +25,6 @@ echo "== windows"
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$jobs"
 ctest --preset windows -j "$jobs"
+
+# The Windows download: the zip's contents, and the exe starting from the unpacked folder.
+"$root/scripts/release.sh" windows
