@@ -140,6 +140,35 @@ AnsiText EscapeRegexText(std::string_view text) {
       pass1, {{"(", "\\("}, {")", "\\)"}, {"{", "\\{"}, {"}", "\\}"}, {QuotePlaceholder, "\""}});
 }
 
+namespace {
+
+// How much of text a collection needs: no match can end beyond the end of the last right marker,
+// and the engine, trying each left marker in turn, would otherwise scan on to the end of the text
+// from every left marker that has no right marker after it (quadratic on a hostile page). Only
+// where that holds for certain is the text cut: both markers are fixed runs of single characters
+// (no backslash, "|", "^" or "$" left in them after escaping), so the rightmost start of a right
+// marker is also its rightmost end, and the greedy, anchored search for it backtracks once from
+// the end of the text. The cut is taken only when the match's text is the subject's own bytes.
+// Returns the length to keep: 0 when no right marker occurs (nothing can be collected), the
+// whole text when it cannot be cut safely.
+std::size_t CollectionExtent(std::string_view text, std::string_view leftMarker,
+                             std::string_view rightMarker, const AnsiText& escapedRight) {
+  const auto plain = [](std::string_view marker) {
+    return marker.find_first_of("\\|^$") == std::string_view::npos;
+  };
+  if (rightMarker.empty() || !plain(leftMarker) || !plain(rightMarker)) return text.size();
+  RegexObject last;
+  if (!last.Create(JoinTexts({"^[\\s\\S]*", escapedRight}), text,
+                   {.multiline = false, .global = false})) {
+    return text.size();
+  }
+  if (last.MatchCount() == 0) return 0;
+  const AnsiText prefix = last.MatchText(1);
+  return text.starts_with(prefix) ? prefix.size() : text.size();
+}
+
+}  // namespace
+
 std::int32_t CollectBetween(std::string_view text, std::string_view leftMarker,
                             std::string_view rightMarker, TextArray* results,
                             const CollectOptions& options) {
@@ -147,9 +176,13 @@ std::int32_t CollectBetween(std::string_view text, std::string_view leftMarker,
   TextArray& collected = results != nullptr ? *results : ownResults;
   RegexObject regex;
   collected.clear();
+  const AnsiText escapedRight = EscapeRegexText(rightMarker);
+  const std::size_t extent = CollectionExtent(text, leftMarker, rightMarker, escapedRight);
+  // An empty text is still searched: empty markers match there once.
+  if (extent == 0 && !text.empty()) return 0;
   const AnsiText expression =
-      JoinTexts({EscapeRegexText(leftMarker), "([\\s|\\S]*?)", EscapeRegexText(rightMarker)});
-  regex.Create(expression, text);
+      JoinTexts({EscapeRegexText(leftMarker), "([\\s|\\S]*?)", escapedRight});
+  regex.Create(expression, text.substr(0, extent));
   const std::int32_t n = regex.MatchCount();
   collected.reserve(static_cast<std::size_t>(n));
   for (std::int32_t i = 1; i <= n; ++i) {

@@ -1,18 +1,67 @@
 #include "loopback_server.h"
 
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cctype>
 
 namespace {
 
-bool SendAll(int fd, std::string_view bytes) {
+// The few calls in which Winsock differs from POSIX sockets.
+#ifdef _WIN32
+constexpr int SendFlags = 0;
+constexpr int ShutBoth = SD_BOTH;
+bool IsSocket(SocketHandle socket) {
+  return socket != INVALID_SOCKET;
+}
+void CloseSocket(SocketHandle socket) {
+  ::closesocket(socket);
+}
+// Whether bytes (or the end) wait on the socket, within a twentieth of a second.
+bool Readable(SocketHandle socket) {
+  fd_set set;
+  FD_ZERO(&set);
+  FD_SET(socket, &set);
+  timeval wait{0, 50'000};
+  return ::select(0, &set, nullptr, nullptr, &wait) != 0;
+}
+// Winsock is started once per server and ended with it (the calls count).
+struct SocketLibrary {
+  SocketLibrary() {
+    WSADATA data;
+    if (::WSAStartup(MAKEWORD(2, 2), &data) != 0) std::abort();
+  }
+  ~SocketLibrary() { ::WSACleanup(); }
+};
+#else
+constexpr int SendFlags = MSG_NOSIGNAL;
+constexpr int ShutBoth = SHUT_RDWR;
+bool IsSocket(SocketHandle socket) {
+  return socket >= 0;
+}
+void CloseSocket(SocketHandle socket) {
+  ::close(socket);
+}
+bool Readable(SocketHandle socket) {
+  pollfd wait{socket, POLLIN, 0};
+  return ::poll(&wait, 1, 50) != 0;
+}
+struct SocketLibrary {};
+#endif
+
+bool SendAll(SocketHandle socket, std::string_view bytes) {
   while (!bytes.empty()) {
-    const ssize_t sent = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    const int piece = static_cast<int>(std::min<std::size_t>(bytes.size(), 1 << 20));
+    const auto sent = ::send(socket, bytes.data(), piece, SendFlags);
     if (sent <= 0) return false;
     bytes.remove_prefix(static_cast<std::size_t>(sent));
   }
@@ -33,7 +82,29 @@ std::size_t ContentLength(std::string_view head) {
   return std::stoul(lower.substr(at + 16));
 }
 
+// Bound to port 0, the system picks a free port.
+SocketHandle BindLoopback(std::uint16_t& port) {
+  const SocketHandle socket = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  if (!IsSocket(socket) || ::bind(socket, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+      ::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+    std::abort();
+  }
+  port = ntohs(address.sin_port);
+  return socket;
+}
+
 }  // namespace
+
+std::uint16_t ClosedLoopbackPort() {
+  [[maybe_unused]] const SocketLibrary library;
+  std::uint16_t port = 0;
+  CloseSocket(BindLoopback(port));
+  return port;
+}
 
 Reply Respond(std::string_view status, std::string_view headerLines, std::string_view body) {
   Reply reply;
@@ -44,17 +115,9 @@ Reply Respond(std::string_view status, std::string_view headerLines, std::string
 }
 
 LoopbackServer::LoopbackServer(Handler handler) : handler(std::move(handler)) {
-  listener = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  if (::bind(listener, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
-      ::listen(listener, 16) != 0 ||
-      ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-    std::abort();
-  }
-  port = ntohs(address.sin_port);
+  [[maybe_unused]] static const SocketLibrary library;
+  listener = BindLoopback(port);
+  if (::listen(listener, 16) != 0) std::abort();
   acceptor = std::thread(&LoopbackServer::Accept, this);
 }
 
@@ -62,13 +125,20 @@ LoopbackServer::~LoopbackServer() {
   {
     std::lock_guard lock(mutex);
     stopping = true;
-    for (int connection : connections)
-      ::shutdown(connection, SHUT_RDWR);
+    for (const SocketHandle connection : connections)
+      ::shutdown(connection, ShutBoth);
   }
   stopped.notify_all();
-  ::shutdown(listener, SHUT_RDWR);
+  // A connection of our own wakes the acceptor, which sees that the server stops.
+  const SocketHandle wake = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port);
+  ::connect(wake, reinterpret_cast<sockaddr*>(&address), sizeof address);
   acceptor.join();
-  ::close(listener);
+  CloseSocket(wake);
+  CloseSocket(listener);
   for (std::thread& thread : threads)
     thread.join();
 }
@@ -89,11 +159,11 @@ std::string LoopbackServer::StrayBytes() const {
 
 void LoopbackServer::Accept() {
   for (;;) {
-    const int connection = ::accept(listener, nullptr, nullptr);
-    if (connection < 0) return;
+    const SocketHandle connection = ::accept(listener, nullptr, nullptr);
+    if (!IsSocket(connection)) return;
     std::lock_guard lock(mutex);
     if (stopping) {
-      ::close(connection);
+      CloseSocket(connection);
       return;
     }
     connections.push_back(connection);
@@ -106,11 +176,16 @@ void LoopbackServer::Record(ReceivedRequest request) {
   requests.push_back(std::move(request));
 }
 
-void LoopbackServer::Serve(int connection) {
+void LoopbackServer::Serve(SocketHandle connection) {
   std::string buffer;
   char piece[4096];
   const auto receive = [&]() {
-    const ssize_t got = ::recv(connection, piece, sizeof piece, 0);
+    // Waits in short steps: Winsock's shutdown does not end a pending recv, and a client may keep
+    // its connection open for reuse after the last request.
+    while (!Readable(connection)) {
+      if (stopping) return false;
+    }
+    const auto got = ::recv(connection, piece, sizeof piece, 0);
     if (got <= 0) return false;
     buffer.append(piece, static_cast<std::size_t>(got));
     return true;
@@ -154,7 +229,8 @@ void LoopbackServer::Serve(int connection) {
     }
     if (reply.reset) {
       const linger abort{1, 0};
-      ::setsockopt(connection, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+      ::setsockopt(connection, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort),
+                   sizeof abort);
       break;
     }
     // A reply without a length ends with the connection; one with a length may be followed by
@@ -167,5 +243,5 @@ void LoopbackServer::Serve(int connection) {
   }
   std::lock_guard lock(mutex);
   connections.erase(std::find(connections.begin(), connections.end(), connection));
-  ::close(connection);
+  CloseSocket(connection);
 }

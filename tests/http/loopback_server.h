@@ -15,6 +15,13 @@
 #include <thread>
 #include <vector>
 
+// A socket: a descriptor on POSIX systems, a SOCKET handle with Winsock.
+#ifdef _WIN32
+using SocketHandle = std::uintptr_t;
+#else
+using SocketHandle = int;
+#endif
+
 struct ReceivedRequest {
   std::string head;  // request line and header lines through the empty line, as received
   std::string body;  // Content-Length bytes after the head
@@ -29,6 +36,9 @@ struct Reply {
 
 // "HTTP/1.1 " + status, the header lines (each ending in "\r\n"), a Content-Length line and body.
 Reply Respond(std::string_view status, std::string_view headerLines, std::string_view body);
+
+// A port on 127.0.0.1 on which nobody listens.
+std::uint16_t ClosedLoopbackPort();
 
 struct LoopbackServer {
   using Handler = std::function<Reply(const ReceivedRequest&)>;
@@ -47,18 +57,18 @@ struct LoopbackServer {
 
  private:
   void Accept();
-  void Serve(int connection);
+  void Serve(SocketHandle connection);
   void Record(ReceivedRequest request);
 
   Handler handler;
-  int listener = -1;
+  SocketHandle listener;
   std::uint16_t port = 0;
   std::atomic<bool> stopping{false};
   mutable std::mutex mutex;
   std::condition_variable stopped;
   std::vector<ReceivedRequest> requests;
   std::string stray;
-  std::vector<int> connections;
+  std::vector<SocketHandle> connections;
   std::vector<std::thread> threads;
   std::thread acceptor;
 };

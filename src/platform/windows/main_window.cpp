@@ -89,6 +89,14 @@ void OnCommand(UINT id) {
 }
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+#ifdef PELVARO_E2E_HOOKS
+  // Sent by the end-to-end test's probe; the real program has no such message.
+  static const UINT fireNewWindow = RegisterWindowMessageW(L"PelvaroE2E.FireNewWindow");
+  if (message == fireNewWindow) {
+    FireBrowserPanelNewWindow();
+    return 0;
+  }
+#endif
   switch (message) {
     case RunOnUiThreadMessage: {
       const auto* call = reinterpret_cast<const UiCall*>(lParam);

@@ -219,6 +219,41 @@ bool CreateBrowserPanel(HWND hostWindow, const wchar_t* address) {
   return SUCCEEDED(navigated);
 }
 
+#ifdef PELVARO_E2E_HOOKS
+// The end-to-end test's stand-in for a page that opens a new window, which Wine cannot show: the
+// event as the control raises it, NewWindow2 with its two by-reference arguments, to every sink
+// connected at the panel's connection point (to the sink advised there when the control cannot
+// list its connections).
+void FireBrowserPanelNewWindow() {
+  if (!eventSource) return;
+  const auto raise = [](IUnknown* sinkObject) {
+    ComPointer<IDispatch> sink;
+    if (FAILED(sinkObject->QueryInterface(IID_IDispatch, sink.Out()))) return;
+    IDispatch* newWindow = nullptr;
+    VARIANT_BOOL cancel = VARIANT_FALSE;
+    VARIANTARG arguments[2];  // last argument first
+    arguments[0].vt = VT_BYREF | VT_BOOL;
+    arguments[0].pboolVal = &cancel;
+    arguments[1].vt = VT_BYREF | VT_DISPATCH;
+    arguments[1].ppdispVal = &newWindow;
+    DISPPARAMS parameters{arguments, nullptr, 2, 0};
+    sink->Invoke(DISPID_NEWWINDOW2, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &parameters,
+                 nullptr, nullptr, nullptr);
+  };
+  ComPointer<IEnumConnections> connections;
+  if (FAILED(
+          eventSource->EnumConnections(reinterpret_cast<IEnumConnections**>(connections.Out())))) {
+    raise(static_cast<DWebBrowserEvents2*>(&site));
+    return;
+  }
+  CONNECTDATA connection;
+  while (connections->Next(1, &connection, nullptr) == S_OK) {
+    raise(connection.pUnk);
+    connection.pUnk->Release();
+  }
+}
+#endif
+
 bool BrowserPanelTranslateKey(MSG& message) {
   if (!activeObject || message.message < WM_KEYFIRST || message.message > WM_KEYLAST) return false;
   if (message.hwnd != host && !IsChild(host, message.hwnd)) return false;

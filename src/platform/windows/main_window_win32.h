@@ -45,3 +45,7 @@ bool CreateBrowserPanel(HWND host, const wchar_t* address);
 // Lets the browser control handle a keystroke meant for it (typing into a page).
 bool BrowserPanelTranslateKey(MSG& message);
 void DestroyBrowserPanel();
+#ifdef PELVARO_E2E_HOOKS
+// The end-to-end test build only: raises the panel's new-window event (Wine shows no pages).
+void FireBrowserPanelNewWindow();
+#endif
