@@ -10,7 +10,9 @@ namespace {
 
 constexpr int LinkColumn = 3;
 
-AnsiText LinkOfFirstSelectedRow() { return CellText(FirstSelectedRow(), LinkColumn); }
+AnsiText LinkOfFirstSelectedRow() {
+  return CellText(FirstSelectedRow(), LinkColumn);
+}
 
 // Only web addresses leave Pelvaro: a page could put a file path or a program in a link.
 bool IsWebAddress(const AnsiText& link) {
@@ -54,9 +56,13 @@ void OnNextPageClicked() {
   StartSearchWorker();
 }
 
-void OnRefreshClicked() { StartSearchWorker(); }
+void OnRefreshClicked() {
+  StartSearchWorker();
+}
 
-void OnShowPanelClicked() { SetWindowWidth(WideWindowWidth); }
+void OnShowPanelClicked() {
+  SetWindowWidth(WideWindowWidth);
+}
 
 void OnPanelNewWindow() {
   SetButtonEnabled(ControlId::按钮1, true);

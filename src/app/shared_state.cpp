@@ -3,4 +3,6 @@
 std::int32_t CurrentPage = 0;
 AnsiText CurrentKeyword;
 
-void ReleaseSharedState() { AnsiText().swap(CurrentKeyword); }
+void ReleaseSharedState() {
+  AnsiText().swap(CurrentKeyword);
+}

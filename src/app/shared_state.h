@@ -6,8 +6,8 @@
 
 #include <cstdint>
 
-extern std::int32_t CurrentPage;   // 0 until the first command
-extern AnsiText CurrentKeyword;    // empty until the first search
+extern std::int32_t CurrentPage;  // 0 until the first command
+extern AnsiText CurrentKeyword;   // empty until the first search
 
 // The exit routine: releases CurrentKeyword.
 void ReleaseSharedState();

@@ -10,16 +10,16 @@
 
 // The controls, by their layout names.
 enum class ControlId {
-  透明标签1,    // label "名称："
-  编辑框1,      // keyword box
-  按钮1,        // "搜搜搜"
-  超级列表框1,  // result table
-  按钮3,        // "上一页"
-  透明标签2,    // page number
-  按钮2,        // "下一页"
-  选择框1,      // "是否删除当前页"
-  按钮4,        // "刷新"
-  按钮5,        // "支持作者"
+  透明标签1,      // label "名称："
+  编辑框1,        // keyword box
+  按钮1,          // "搜搜搜"
+  超级列表框1,    // result table
+  按钮3,          // "上一页"
+  透明标签2,      // page number
+  按钮2,          // "下一页"
+  选择框1,        // "是否删除当前页"
+  按钮4,          // "刷新"
+  按钮5,          // "支持作者"
   超文本浏览框1,  // browser panel
 };
 
@@ -45,8 +45,8 @@ int FirstSelectedRow();
 // The whole text of a cell; empty when the cell is empty or the row does not exist.
 AnsiText CellText(int row, int column);
 
-// Shows the items of "右键菜单" at the mouse pointer and returns, once the menu has closed, the item
-// chosen.
+// Shows the items of "右键菜单" at the mouse pointer and returns, once the menu has closed, the
+// item chosen.
 MenuChoice ShowPopupMenuAtPointer();
 
 // A box with one OK button, no icon and no owner window, task-modal for the calling thread; returns

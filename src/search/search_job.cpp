@@ -13,16 +13,17 @@ void SearchJob(const AnsiText& keyword, std::int32_t page) {
   SetButtonEnabled(ControlId::按钮3, page != 1);
   if (IsChecked(ControlId::选择框1)) DeleteAllRows();
 
-  const AnsiText address = JoinTexts({"http://", SearchHost, "/?q=", UrlEncode(keyword, false, true),
-                                      "&page=", pageNumber, "&by=prev"});
+  const AnsiText address =
+      JoinTexts({"http://", SearchHost, "/?q=", UrlEncode(keyword, false, true),
+                 "&page=", pageNumber, "&by=prev"});
   const AnsiText pageText = BytesToText(FetchUrl(address));
 
   const std::int32_t blocks = ParseResultPage(pageText, [](const ResultRow& row) {
     AppendRow({row.fileName, row.size, row.sharer, row.link});
   });
   if (blocks == 0) {
-    ShowMessageBox(JoinTexts({"你的搜索涉及敏感词汇，或者需要更新，请联系作者", "\r\n", "QQ",
-                              ContactNumber}),
-                   "信息：");
+    ShowMessageBox(
+        JoinTexts({"你的搜索涉及敏感词汇，或者需要更新，请联系作者", "\r\n", "QQ", ContactNumber}),
+        "信息：");
   }
 }

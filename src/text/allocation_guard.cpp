@@ -46,19 +46,45 @@ void FreeAligned(void* block) {
 
 }  // namespace
 
-void* operator new(std::size_t size) { return Allocate(size); }
-void* operator new[](std::size_t size) { return Allocate(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
-void* operator new(std::size_t size, std::align_val_t align) { return AllocateAligned(size, align); }
+void* operator new(std::size_t size) {
+  return Allocate(size);
+}
+void* operator new[](std::size_t size) {
+  return Allocate(size);
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  return Allocate(size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+  return Allocate(size);
+}
+void* operator new(std::size_t size, std::align_val_t align) {
+  return AllocateAligned(size, align);
+}
 void* operator new[](std::size_t size, std::align_val_t align) {
   return AllocateAligned(size, align);
 }
-void operator delete(void* block) noexcept { std::free(block); }
-void operator delete[](void* block) noexcept { std::free(block); }
-void operator delete(void* block, std::size_t) noexcept { std::free(block); }
-void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
-void operator delete(void* block, std::align_val_t) noexcept { FreeAligned(block); }
-void operator delete[](void* block, std::align_val_t) noexcept { FreeAligned(block); }
-void operator delete(void* block, std::size_t, std::align_val_t) noexcept { FreeAligned(block); }
-void operator delete[](void* block, std::size_t, std::align_val_t) noexcept { FreeAligned(block); }
+void operator delete(void* block) noexcept {
+  std::free(block);
+}
+void operator delete[](void* block) noexcept {
+  std::free(block);
+}
+void operator delete(void* block, std::size_t) noexcept {
+  std::free(block);
+}
+void operator delete[](void* block, std::size_t) noexcept {
+  std::free(block);
+}
+void operator delete(void* block, std::align_val_t) noexcept {
+  FreeAligned(block);
+}
+void operator delete[](void* block, std::align_val_t) noexcept {
+  FreeAligned(block);
+}
+void operator delete(void* block, std::size_t, std::align_val_t) noexcept {
+  FreeAligned(block);
+}
+void operator delete[](void* block, std::size_t, std::align_val_t) noexcept {
+  FreeAligned(block);
+}

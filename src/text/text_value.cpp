@@ -26,7 +26,9 @@ void FatalRuntimeError(std::int32_t code, const AnsiText& message) {
   EndProcess(-1);
 }
 
-std::int32_t ArrayCount(const TextArray& array) { return static_cast<std::int32_t>(array.size()); }
+std::int32_t ArrayCount(const TextArray& array) {
+  return static_cast<std::int32_t>(array.size());
+}
 
 const AnsiText& ArrayItem(const TextArray& array, std::int32_t index) {
   if (index < 1 || static_cast<std::size_t>(index) > array.size()) {
@@ -42,4 +44,6 @@ int ArrayItem(const ByteBuffer& buffer, std::int32_t index) {
   return buffer[static_cast<std::size_t>(index) - 1];
 }
 
-void ArrayAppend(TextArray& array, const AnsiText& text) { array.push_back(text); }
+void ArrayAppend(TextArray& array, const AnsiText& text) {
+  array.push_back(text);
+}
