@@ -9,7 +9,6 @@ Exits with 77 (skipped) when the search host is not a loopback port whose server
 start page, or when another program holds that port.
 """
 
-import importlib.util
 import os
 import subprocess
 import sys
@@ -19,32 +18,19 @@ import urllib.parse
 import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from checks import SKIPPED, expect, expected_rows, failures, load, table_rows  # noqa: E402
 from gui_session import GuiSession, wait_for  # noqa: E402
 from main_window_test import (  # noqa: E402
     RecordingBrowser, click, controls, extents, find_frame, find_menu_item, find_role, press,
     session_keys)
 
-SKIPPED = 77
 HERE = os.path.dirname(os.path.abspath(__file__))
 NO_RESULTS_TITLE = "信息："
 HEALTHY_KEYWORD = "ubuntu"
 HUNG_SECONDS = 5
 
-failures = []
 
 
-def expect(condition, message):
-    if not condition:
-        failures.append(message)
-        print("FAIL:", message, flush=True)
-    return condition
-
-
-def load(name, path):
-    spec = importlib.util.spec_from_file_location(name, path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
 
 
 def search_host_usable(search_host, start_page):
@@ -70,20 +56,6 @@ def serve(command, probe, env, cwd=None):
     return process if process.poll() is None else None
 
 
-def expected_rows(sample, keyword, page, share_domain):
-    hits = [s for s in sample.CATALOGUE if keyword.lower() in s.name.lower()]
-    shown = hits[(page - 1) * sample.PAGE_SIZE:page * sample.PAGE_SIZE]
-    return [[s.name, s.size or "文件夹", s.sharer, f"https://{share_domain}/s/{s.code}"]
-            for s in shown]
-
-
-def table_rows(grid):
-    """The table's cells row by row; None when rows went away while they were read."""
-    try:
-        return [[grid.getAccessibleAt(row, column).name for column in range(4)]
-                for row in range(grid.nRows)]
-    except Exception:
-        return None
 
 
 def no_results_box(pyatspi, frame):

@@ -15,6 +15,7 @@ import urllib.parse
 import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from checks import expect, failures  # noqa: E402
 from gui_session import SCREEN, GuiSession, wait_for  # noqa: E402
 
 OUTER = (540, 374)
@@ -37,14 +38,7 @@ CONTROLS = {
 PANEL = (536, 8, 304, 320)
 HEADERS = [("名称", 200), ("大小", 80), ("共享者", 120), ("地址", 100)]
 
-failures = []
 
-
-def expect(condition, message):
-    if not condition:
-        failures.append(message)
-        print("FAIL:", message, flush=True)
-    return condition
 
 
 def main(program, start_page, sample_service, screenshot=None):

@@ -12,7 +12,6 @@ Exits with 77 (skipped) when the search host is not a loopback port whose servic
 start page, or when another program holds that port.
 """
 
-import importlib.util
 import os
 import subprocess
 import sys
@@ -21,12 +20,12 @@ import urllib.parse
 import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from checks import SKIPPED, expect, expected_rows, failures, load, table_rows  # noqa: E402
 from gui_session import GuiSession, wait_for  # noqa: E402
 from main_window_test import (  # noqa: E402
     RecordingBrowser, click, controls, extents, find_frame, find_menu_item, find_role, press,
     session_keys, window_box)
 
-SKIPPED = 77
 AGENT = ("Mozilla/4.0 (compatible; MSIE 9.0; Windows NT 6.1; TOLVA; .NET CLR 2.0.50727; "
          ".NET CLR 3.0.04506.648; .NET CLR 3.5.21022)")
 KEYWORD = "版"  # eleven sample shares: a full first page and one hit on the second
@@ -35,14 +34,7 @@ EMPTY_KEYWORD_BOX = ("靠", "你不输入内容我怎么搜！逗我？")
 NO_RESULTS_TITLE = "信息："
 NO_RESULTS_TEXT = "你的搜索涉及敏感词汇，或者需要更新，请联系作者"
 
-failures = []
 
-
-def expect(condition, message):
-    if not condition:
-        failures.append(message)
-        print("FAIL:", message, flush=True)
-    return condition
 
 
 class Service:
@@ -82,21 +74,6 @@ class Service:
         return [head + b"\r\n\r\n" for head in new if head.startswith(b"GET /?")]
 
 
-def expected_rows(sample, keyword, page, share_domain):
-    """The rows the sample service's page holds, as the table must show them."""
-    hits = [s for s in sample.CATALOGUE if keyword.lower() in s.name.lower()]
-    shown = hits[(page - 1) * sample.PAGE_SIZE:page * sample.PAGE_SIZE]
-    return [[s.name, s.size or "文件夹", s.sharer, f"https://{share_domain}/s/{s.code}"]
-            for s in shown]
-
-
-def table_rows(grid):
-    """The table's cells row by row; None when rows went away while they were read."""
-    try:
-        return [[grid.getAccessibleAt(row, column).name for column in range(4)]
-                for row in range(grid.nRows)]
-    except Exception:
-        return None
 
 
 def wait_rows(grid, want, timeout=20):
@@ -138,9 +115,7 @@ def main(program, search_host, start_page, share_domain, contact, sample_path, s
             or urllib.parse.urlsplit(start_page).netloc != search_host:
         print(f"skipped: the sample service cannot stand in for {search_host} and {start_page}")
         return SKIPPED
-    spec = importlib.util.spec_from_file_location("sample_service", sample_path)
-    sample = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(sample)
+    sample = load("sample_service", sample_path)
 
     with GuiSession() as session, tempfile.TemporaryDirectory() as home:
         import pyatspi  # connects to the session's bus, so only once it runs

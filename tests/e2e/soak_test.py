@@ -20,9 +20,9 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from gui_session import GuiSession, wait_for  # noqa: E402
+from checks import SKIPPED, expect, failures, load, table_rows  # noqa: E402
 from hostile_test import (  # noqa: E402
-    SKIPPED, Window, expect, failures, focus_and_escape, load, no_results_box, search_host_usable,
-    serve, table_rows, unlock)
+    Window, focus_and_escape, no_results_box, search_host_usable, serve, unlock)
 from main_window_test import RecordingBrowser, find_frame, press  # noqa: E402
 
 DEFAULT_COMMANDS = 300
