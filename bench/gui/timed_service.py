@@ -15,9 +15,9 @@ import time
 
 
 def main(sample_path, log, *options):
-    spec = importlib.util.spec_from_file_location("sample_service", sample_path)
-    sample = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(sample)
+    module_spec = importlib.util.spec_from_file_location("sample_service", sample_path)
+    sample = importlib.util.module_from_spec(module_spec)
+    module_spec.loader.exec_module(sample)
 
     class TimedHandler(sample.Handler):
         def parse_request(self):

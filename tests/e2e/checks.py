@@ -17,9 +17,9 @@ def expect(condition, message):
 
 def load(name, path):
     """Loads a Python file as a module (the sample service's catalogue, say)."""
-    spec = importlib.util.spec_from_file_location(name, path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    module_spec = importlib.util.spec_from_file_location(name, path)
+    module = importlib.util.module_from_spec(module_spec)
+    module_spec.loader.exec_module(module)
     return module
 
 

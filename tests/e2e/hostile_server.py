@@ -57,9 +57,9 @@ WEB_LINKS_WITH_METACHARACTERS = [
 
 
 def load_sample(path):
-    spec = importlib.util.spec_from_file_location("sample_service", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    module_spec = importlib.util.spec_from_file_location("sample_service", path)
+    module = importlib.util.module_from_spec(module_spec)
+    module_spec.loader.exec_module(module)
     return module
 
 

@@ -147,17 +147,10 @@ def main(program, search_host, start_page, share_domain, sample_path):
             print(f"skipped: {search_host} is held by another program", flush=True)
             return SKIPPED
 
-        app = subprocess.Popen([os.path.abspath(program)], env=env, cwd=home)
-        frame = wait_for(lambda: find_frame(pyatspi, app.pid), 60)
-        if not expect(frame is not None, "no window titled PelvaroV2.0 appeared"):
+        window = open_unlocked(pyatspi, program, env, home)  # every search shows its own rows only
+        if window is None:
             return 1
-        window = Window(pyatspi, app, frame)
-        if not unlock(pyatspi, window):
-            return 1
-        check = window.by_id["选择框1"]
-        press(pyatspi, check)  # every search shows its own rows only
-        expect(wait_for(lambda: check.getState().contains(pyatspi.STATE_CHECKED), 5),
-               "选择框1 does not check")
+        app, frame = window.app, window.frame
 
         hits = expected_rows(sample, server.HITS_KEYWORD, 1, share_domain)
         healthy = expected_rows(sample, HEALTHY_KEYWORD, 1, share_domain)
@@ -216,6 +209,23 @@ def main(program, search_host, start_page, share_domain, sample_path):
         expect(app.returncode == 0, f"the program ended with exit code {app.returncode}")
         expect(not os.path.exists(marker), "a link from the page reached a shell")
     return 1 if failures else 0
+
+
+def open_unlocked(pyatspi, program, env, home):
+    """Starts Pelvaro, unlocks its search through the panel and checks "是否删除当前页"; the
+    Window, or None when any of it failed."""
+    app = subprocess.Popen([os.path.abspath(program)], env=env, cwd=home)
+    frame = wait_for(lambda: find_frame(pyatspi, app.pid), 60)
+    if not expect(frame is not None, "no window titled PelvaroV2.0 appeared"):
+        return None
+    window = Window(pyatspi, app, frame)
+    if not unlock(pyatspi, window):
+        return None
+    check = window.by_id["选择框1"]
+    press(pyatspi, check)
+    expect(wait_for(lambda: check.getState().contains(pyatspi.STATE_CHECKED), 5),
+           "选择框1 does not check")
+    return window
 
 
 def unlock(pyatspi, window):

@@ -13,7 +13,6 @@ page, or when another program holds that port.
 
 import os
 import random
-import subprocess
 import sys
 import tempfile
 import time
@@ -22,8 +21,8 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from gui_session import GuiSession, wait_for  # noqa: E402
 from checks import SKIPPED, expect, failures, load, table_rows  # noqa: E402
 from hostile_test import (  # noqa: E402
-    Window, focus_and_escape, no_results_box, search_host_usable, serve, unlock)
-from main_window_test import RecordingBrowser, find_frame, press  # noqa: E402
+    focus_and_escape, no_results_box, open_unlocked, search_host_usable, serve)
+from main_window_test import RecordingBrowser, press  # noqa: E402
 
 DEFAULT_COMMANDS = 300
 # Each search a keyword with hits on more than one page, so that page changes have pages to go to.
@@ -187,17 +186,11 @@ def main(program, search_host, start_page, share_domain, sample_path):
             print(f"skipped: {search_host} is held by another program", flush=True)
             return SKIPPED
 
-        app = subprocess.Popen([os.path.abspath(program)], env=env, cwd=home)
-        frame = wait_for(lambda: find_frame(pyatspi, app.pid), 60)
-        if not expect(frame is not None, "no window titled PelvaroV2.0 appeared"):
+        # Each page replaces the last; overlapping jobs clear each other's.
+        window = open_unlocked(pyatspi, program, env, home)
+        if window is None:
             return 1
-        window = Window(pyatspi, app, frame)
-        if not unlock(pyatspi, window):
-            return 1
-        check = window.by_id["选择框1"]
-        press(pyatspi, check)  # each page replaces the last; overlapping jobs clear each other's
-        expect(wait_for(lambda: check.getState().contains(pyatspi.STATE_CHECKED), 5),
-               "选择框1 does not check")
+        app, frame = window.app, window.frame
 
         soak = Soak(pyatspi, window, catalogue, record)
         soak.keyword, soak.page = KEYWORDS[0], 1

@@ -174,9 +174,9 @@ def main(program, probe, sample_path, search_host, share_domain, wine_dir):
     if name != "127.0.0.1" or not port:
         print(f"skipped: the sample service cannot stand in for {search_host}")
         return 77
-    spec = importlib.util.spec_from_file_location("sample_service", sample_path)
-    sample = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(sample)
+    module_spec = importlib.util.spec_from_file_location("sample_service", sample_path)
+    sample = importlib.util.module_from_spec(module_spec)
+    module_spec.loader.exec_module(sample)
 
     xvfb, display = start_xvfb()
     env = dict(os.environ, DISPLAY=display, PELVARO_WINE_DIR=wine_dir)
