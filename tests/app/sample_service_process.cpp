@@ -68,8 +68,11 @@ std::string ReadFile(const fs::path& path) {
 // One service for the whole test program, stopped after the last test.
 struct SampleServiceEnvironment : testing::Environment {
   void SetUp() override {
-    if (SampleServiceWanted()) {
-      ASSERT_TRUE(StartSampleService());
+    // A service that cannot start (its port taken, say) fails the run loudly: an assertion here
+    // would only mark every test skipped.
+    if (SampleServiceWanted() && !StartSampleService()) {
+      std::fprintf(stderr, "the sample service could not start on %s\n", SearchHost);
+      std::exit(1);
     }
   }
   void TearDown() override {
