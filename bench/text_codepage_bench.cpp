@@ -39,7 +39,7 @@ BENCHMARK(GbkToUtf8Bench)->Unit(benchmark::kMillisecond);
 void UrlEncodeKeywordBench(benchmark::State& state) {
   const AnsiText keyword = "电影 合集 2014";
   for (auto _ : state)
-    benchmark::DoNotOptimize(UrlEncode(keyword, false, true));
+    benchmark::DoNotOptimize(UrlEncode(keyword, {.asUtf8 = true}));
 }
 BENCHMARK(UrlEncodeKeywordBench);
 

@@ -76,10 +76,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const Text text(bytes.substr(0, bytes.find('\0')));  // a text ends at its first zero byte
 
   for (const bool keepSafe : {false, true}) {
-    FUZZ_CHECK(Decode(UrlEncode(text, keepSafe, false), keepSafe) == text);
+    FUZZ_CHECK(Decode(UrlEncode(text, {.keepSafe = keepSafe}), keepSafe) == text);
     const AnsiText utf8 = GbkToUtf8(text);
     FUZZ_CHECK(IsUtf8(utf8) && !HasZeroByte(utf8));
-    FUZZ_CHECK(Decode(UrlEncode(text, keepSafe, true), keepSafe) == utf8);
+    FUZZ_CHECK(Decode(UrlEncode(text, {.keepSafe = keepSafe, .asUtf8 = true}), keepSafe) == utf8);
   }
 
   const ByteBuffer input(bytes.begin(), bytes.end());

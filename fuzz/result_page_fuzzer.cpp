@@ -11,7 +11,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view page(reinterpret_cast<const char*>(data), size);
   std::int32_t delivered = 0;
-  const std::int32_t n = ParseResultPage(page, [&](const ResultRow& row) {
+  const std::int32_t n = ParseResultPage(page, "pan.baidu.com", [&](const ResultRow& row) {
     ++delivered;
     for (const AnsiText* field : {&row.fileName, &row.size, &row.sharer, &row.link}) {
       FUZZ_CHECK(!HasZeroByte(*field));

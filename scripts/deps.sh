@@ -1,10 +1,19 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Pelvaro needs that are not installed yet. Idempotent; run as root.
+#   deps.sh            every list: building, testing, the Windows build
+#   deps.sh linux ...  only the named lists (scripts/packages-NAME.txt)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 
+lists=()
+if (($#)); then
+  for name in "$@"; do lists+=("$here/packages-$name.txt"); done
+else
+  lists=("$here"/packages-*.txt)
+fi
+
 wanted=()
-for list in "$here"/packages-*.txt; do
+for list in "${lists[@]}"; do
   while read -r name; do
     [[ -z "$name" || "$name" == \#* ]] && continue
     wanted+=("$name")

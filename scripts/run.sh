@@ -4,9 +4,11 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
-"$root/scripts/deps.sh"
-cmake --preset linux >/dev/null
-cmake --build --preset linux --target pelvaro
+# Only what building and running Pelvaro needs; the tests' and the Windows build's packages are
+# scripts/test.sh's.
+"$root/scripts/deps.sh" linux
+cmake --preset run >/dev/null
+cmake --build --preset run --target pelvaro
 
 if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" ]]; then
   echo "run.sh: no display (DISPLAY and WAYLAND_DISPLAY are unset); Pelvaro needs a desktop session." >&2
@@ -19,4 +21,4 @@ if [[ -f tools/sample-service/sample_service.py ]]; then
   service=$!
   trap 'kill "$service" 2>/dev/null || true' EXIT
 fi
-build/linux/src/pelvaro
+build/run/src/pelvaro

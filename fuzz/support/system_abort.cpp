@@ -10,7 +10,7 @@ void StartDetachedWorker(std::function<void()>) {}
 
 void OpenInDefaultBrowser(const AnsiText&) {}
 
-void ShowFatalErrorBox(const AnsiText& text) {
+void ShowFatalErrorBox(const AnsiText& text, const AnsiText&) {
   std::fprintf(stderr, "fatal error stop: %s\n", text.c_str());
 }
 

@@ -1,27 +1,20 @@
 #include "app/commands.h"
 
 #include "app/shared_state.h"
+#include "app/texts.h"
+#include "app/window_layout.h"
 #include "platform/controls.h"
 #include "platform/system.h"
-#include "search/search_job.h"
-#include "text/text_ops.h"
 
 namespace {
-
-constexpr int LinkColumn = 3;
 
 AnsiText LinkOfFirstSelectedRow() {
   return CellText(FirstSelectedRow(), LinkColumn);
 }
 
-// Only web addresses leave Pelvaro: a page could put a file path or a program in a link.
-bool IsWebAddress(const AnsiText& link) {
-  return FindText(link, "http://", 1, true) == 1 || FindText(link, "https://", 1, true) == 1;
-}
-
+// The browser seam lets only web addresses leave the program.
 void OpenLink() {
-  const AnsiText link = LinkOfFirstSelectedRow();
-  if (IsWebAddress(link)) OpenInDefaultBrowser(link);
+  OpenInDefaultBrowser(LinkOfFirstSelectedRow());
 }
 
 void CopyLink() {
@@ -31,51 +24,53 @@ void CopyLink() {
 
 }  // namespace
 
-void StartSearchWorker() {
-  StartDetachedWorker([keyword = CurrentKeyword, page = CurrentPage] { SearchJob(keyword, page); });
+void StartSearchWorker(const SearchSettings& settings) {
+  StartDetachedWorker([settings, keyword = CurrentKeyword, page = CurrentPage] {
+    SearchJob(settings, keyword, page);
+  });
 }
 
-void OnSearchClicked() {
+void OnSearchClicked(const SearchSettings& settings) {
   AnsiText keyword = KeywordBoxText();
   if (keyword.empty()) {
-    ShowMessageBox("你不输入内容我怎么搜！逗我？", "靠");
+    ShowMessageBox(AnsiText(EmptyKeywordMessage), AnsiText(EmptyKeywordTitle));
     return;
   }
   CurrentKeyword = std::move(keyword);  // as typed: a keyword of spaces is a keyword
   CurrentPage = 1;
-  StartSearchWorker();
+  StartSearchWorker(settings);
 }
 
-void OnPreviousPageClicked() {
+void OnPreviousPageClicked(const SearchSettings& settings) {
   --CurrentPage;
-  StartSearchWorker();
+  StartSearchWorker(settings);
 }
 
-void OnNextPageClicked() {
+void OnNextPageClicked(const SearchSettings& settings) {
   ++CurrentPage;
-  StartSearchWorker();
+  StartSearchWorker(settings);
 }
 
-void OnRefreshClicked() {
-  StartSearchWorker();
+void OnRefreshClicked(const SearchSettings& settings) {
+  StartSearchWorker(settings);
 }
 
 void OnShowPanelClicked() {
-  SetWindowWidth(WideWindowWidth);
+  SetWindowWidth(MainWindowLayout.wideWidth);
 }
 
 void OnPanelNewWindow() {
-  SetButtonEnabled(ControlId::按钮1, true);
-  SetWindowWidth(NarrowWindowWidth);
+  SetButtonEnabled(Control::SearchButton, true);
+  SetWindowWidth(MainWindowLayout.narrowWidth);
 }
 
 void OnTableRightClick() {
   if (FirstSelectedRow() == -1) return;
   switch (ShowPopupMenuAtPointer()) {
-    case MenuChoice::打开链接:
+    case MenuChoice::OpenLink:
       OpenLink();
       break;
-    case MenuChoice::复制链接:
+    case MenuChoice::CopyLink:
       CopyLink();
       break;
     case MenuChoice::None:

@@ -66,7 +66,7 @@ struct Handles {
 };
 
 AnsiText AgentText(const AnsiText& extraHeaders) {
-  if (FindText(extraHeaders, "User-Agent:", 1, true) == -1) return DefaultUserAgent;
+  if (FindText(extraHeaders, "User-Agent:", 1, IgnoreCase) == -1) return DefaultUserAgent;
   AnsiText agent = TrimText(TextBetween(extraHeaders, "User-Agent:", "\r\n"));
   // The agent line is the last one, or blank: the block's first header value stands in.
   if (agent.empty()) agent = HeaderValue(extraHeaders);

@@ -34,8 +34,8 @@ std::int32_t UrlPort(std::string_view address) {
 
 AnsiText UrlPath(std::string_view address) {
   const AnsiText host = UrlHost(address);
-  const std::int32_t h = FindText(address, host, 1, true);
-  const std::int32_t p = FindText(address, "/", h, true);
+  const std::int32_t h = FindText(address, host, 1, IgnoreCase);
+  const std::int32_t p = FindText(address, "/", h, IgnoreCase);
   if (p == -1) return "/";
   return TextRight(address, TextLength(address) - p + 1);
 }

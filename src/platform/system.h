@@ -10,12 +10,13 @@
 // result. A thread that cannot be started is ignored.
 void StartDetachedWorker(std::function<void()> job);
 
-// Hands an address to the user's default web browser. The outcome is not looked at.
+// Hands an address to the user's default web browser, when IsWebAddress (platform/web_address.h)
+// lets it leave the program; anything else is dropped. The outcome is not looked at.
 void OpenInDefaultBrowser(const AnsiText& address);
 
-// Shows the runtime-error box (title "错误", error icon, OK) with the given text and waits until it
-// is closed. Without a display the text goes to standard error instead. Callable from any thread.
-void ShowFatalErrorBox(const AnsiText& text);
+// Shows the runtime-error box (error icon, OK) with the given text and title and waits until it is
+// closed. Without a display the text goes to standard error instead. Callable from any thread.
+void ShowFatalErrorBox(const AnsiText& text, const AnsiText& title);
 
 // Ends the process at once with the exit code; no exit routine runs.
 [[noreturn]] void EndProcess(int code);

@@ -17,6 +17,7 @@ struct ResultRow {
 
 // Delivers the rows of the page's result blocks one at a time, in page order, each before the next
 // block is processed, and returns the number of blocks (equal to the rows delivered). A page
-// without its results region or without complete blocks gives 0.
-std::int32_t ParseResultPage(std::string_view pageText,
+// without its results region or without complete blocks gives 0. shareDomain is the domain every
+// block's foot names; a block ends there.
+std::int32_t ParseResultPage(std::string_view pageText, std::string_view shareDomain,
                              const std::function<void(const ResultRow&)>& deliver);

@@ -1,6 +1,7 @@
 // Replaces the global allocation functions so that a failed allocation anywhere ends the process
 // through the fatal error box, naming the number of bytes asked for. Linked into every executable.
 #include "text/text_value.h"
+#include "text/texts.h"
 
 #include <atomic>
 #include <cstdio>
@@ -15,7 +16,7 @@ std::atomic<bool> failing{false};
   // Reporting allocates a little itself; a second failure on the way ends the process plainly.
   if (failing.exchange(true)) std::_Exit(-1);
   char message[64];
-  std::snprintf(message, sizeof message, "分配 %zu 字节内存失败!", size);
+  std::snprintf(message, sizeof message, AllocationFailedFormat, size);
   FatalRuntimeError(0, message);
 }
 

@@ -54,15 +54,15 @@ bool IsUrlSafe(unsigned char byte) {
 
 }  // namespace
 
-AnsiText UrlEncode(std::string_view text, bool keepSafe, bool asUtf8) {
+AnsiText UrlEncode(std::string_view text, const UrlEncodeOptions& options) {
   static constexpr char HexDigits[] = "0123456789ABCDEF";
-  const AnsiText utf8 = asUtf8 ? GbkToUtf8(text) : AnsiText();
-  const std::string_view bytes = asUtf8 ? std::string_view(utf8) : text;
+  const AnsiText utf8 = options.asUtf8 ? GbkToUtf8(text) : AnsiText();
+  const std::string_view bytes = options.asUtf8 ? std::string_view(utf8) : text;
   AnsiText encoded;
   encoded.reserve(bytes.size() * 3);
   for (const char character : bytes) {
     const auto byte = static_cast<unsigned char>(character);
-    if (keepSafe && IsUrlSafe(byte)) {
+    if (options.keepSafe && IsUrlSafe(byte)) {
       encoded += character;
     } else {
       encoded += '%';

@@ -9,7 +9,11 @@
 
 // Every byte becomes "%" and two upper-case hex digits, except, with keepSafe, "-", ".", digits
 // and ASCII letters. With asUtf8 the text's UTF-8 form is encoded. A space is %20, never "+".
-AnsiText UrlEncode(std::string_view text, bool keepSafe = false, bool asUtf8 = false);
+struct UrlEncodeOptions {
+  bool keepSafe = false;
+  bool asUtf8 = false;
+};
+AnsiText UrlEncode(std::string_view text, const UrlEncodeOptions& options = {});
 
 // The UTF-8 bytes of a code page 936 text.
 AnsiText GbkToUtf8(std::string_view text);

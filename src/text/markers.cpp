@@ -5,7 +5,7 @@
 namespace {
 
 AnsiText WithQuotes(std::string_view marker) {
-  return ReplaceText(marker, QuotePlaceholder, "\"", 1, -1, true);
+  return ReplaceText(marker, QuotePlaceholder, "\"", 1, EveryOccurrence, MatchCase);
 }
 
 }  // namespace

@@ -3,15 +3,13 @@
 #pragma once
 
 #include "text/text_value.h"
+#include "text/texts.h"
 
 #include <cstdint>
 #include <initializer_list>
 #include <optional>
 #include <string_view>
 #include <utility>
-
-// In markers (and in regular expressions built from them) this text stands for a double quote.
-inline constexpr std::string_view QuotePlaceholder = "#引号";
 
 // The text between the first leftMarker found from startPos (below 1 means 1) and the first
 // rightMarker after it; empty when either is missing. "#引号" in a marker is a double quote.

@@ -61,9 +61,10 @@ bool RegexObject::Create(std::string_view pattern, std::string_view subject,
   RegexSetOption(regex_, RegexOption::Multiline, options.multiline);
   RegexSetOption(regex_, RegexOption::Singleline, true);
   RegexSetOption(regex_, RegexOption::Global, options.global);
-  const AnsiText expression = options.quotePlaceholder
-                                  ? ReplaceText(pattern, QuotePlaceholder, "\"", 1, -1, true)
-                                  : AnsiText(pattern);
+  const AnsiText expression =
+      options.quotePlaceholder
+          ? ReplaceText(pattern, QuotePlaceholder, "\"", 1, EveryOccurrence, MatchCase)
+          : AnsiText(pattern);
   RegexSetPattern(regex_, ToUtf16(expression));
   matches_ = RegexExecute(regex_, ToUtf16(subject));
   subject_.assign(subject);

@@ -223,13 +223,13 @@ std::int32_t FindTextReverse(std::string_view text, std::string_view sought, boo
 }
 
 AnsiText ReplaceText(std::string_view text, std::string_view sought, std::string_view replacement,
-                     std::int32_t start, std::int32_t count, bool caseSensitive) {
+                     std::int32_t start, std::int32_t count, bool matchCase) {
   const std::size_t from = start < 1 ? 0 : static_cast<std::size_t>(start) - 1;
   if (text.empty() || sought.empty() || from >= text.size() || count == 0) return AnsiText(text);
   AnsiText result;
   result.reserve(text.size());
   std::size_t copied = 0;
-  ScanMatches(text, sought, from, !caseSensitive, true, [&](std::size_t p) {
+  ScanMatches(text, sought, from, !matchCase, true, [&](std::size_t p) {
     result.append(text.substr(copied, p - copied));
     result.append(replacement);
     copied = p + sought.size();

@@ -24,6 +24,14 @@ AnsiText TextRight(std::string_view text, std::int32_t n);
 // n <= 0.
 AnsiText TextMid(std::string_view text, std::int32_t start, std::int32_t n);
 
+// Named values for the flags below, so that a call says what it asks for:
+// FindText(text, "a", 1, IgnoreCase), ReplaceText(text, "a", "b", 1, EveryOccurrence, MatchCase).
+// Every letter-case flag of the toolkit is one of two kinds: ignoreCase (true: ASCII letters
+// compared without case) or matchCase (true: letter case significant).
+inline constexpr bool IgnoreCase = true;
+inline constexpr bool MatchCase = true;
+inline constexpr std::int32_t EveryOccurrence = -1;
+
 // Searching. An empty sought text is found at 1 while any byte remains from the start.
 std::int32_t FindText(std::string_view text, std::string_view sought, std::int32_t start = 1,
                       bool ignoreCase = false);
@@ -31,10 +39,10 @@ std::int32_t FindTextReverse(std::string_view text, std::string_view sought,
                              bool ignoreCase = false);
 
 // Replaces occurrences left to right without overlap from start on, at most count of them (a
-// negative count sets no limit). Note the flag's sense: true compares exactly.
+// negative count sets no limit). Letter case is ignored unless matchCase is set.
 AnsiText ReplaceText(std::string_view text, std::string_view sought,
                      std::string_view replacement = {}, std::int32_t start = 1,
-                     std::int32_t count = -1, bool caseSensitive = false);
+                     std::int32_t count = EveryOccurrence, bool matchCase = false);
 
 // The pieces between exact occurrences of the delimiter; a trailing delimiter adds no empty piece.
 TextArray SplitText(std::string_view text, std::string_view delimiter);

@@ -1,6 +1,7 @@
 #include "text/text_value.h"
 
 #include "platform/system.h"
+#include "text/texts.h"
 
 #include <cstddef>
 
@@ -8,21 +9,22 @@ namespace {
 
 // The test for an index below 1 comes first, so index 0 of an empty list is code 4.
 [[noreturn]] void IndexOutOfRange(std::int32_t index) {
-  if (index < 1) FatalRuntimeError(4, "数组成员引用下标必须大于等于1");
-  FatalRuntimeError(1, "数组成员引用下标超出定义范围");
+  if (index < 1) FatalRuntimeError(4, AnsiText(IndexBelowOneMessage));
+  FatalRuntimeError(1, AnsiText(IndexBeyondEndMessage));
 }
 
 }  // namespace
 
 AnsiText FatalErrorText(std::int32_t code, const AnsiText& message) {
-  AnsiText text = "运行时出错!\r\n\r\n";
-  if (code != 0) text += "错误代码：" + std::to_string(code) + "\r\n\r\n";
-  if (!message.empty()) text += "错误信息：" + message + "\r\n";
+  AnsiText text(FatalErrorHead);
+  text += "\r\n\r\n";
+  if (code != 0) text.append(FatalErrorCodeHead).append(std::to_string(code)).append("\r\n\r\n");
+  if (!message.empty()) text.append(FatalErrorMessageHead).append(message).append("\r\n");
   return text;
 }
 
 void FatalRuntimeError(std::int32_t code, const AnsiText& message) {
-  ShowFatalErrorBox(FatalErrorText(code, message));
+  ShowFatalErrorBox(FatalErrorText(code, message), AnsiText(FatalErrorTitle));
   EndProcess(-1);
 }
 

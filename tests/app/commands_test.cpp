@@ -18,7 +18,7 @@ TEST_F(CommandTest, EmptyKeywordBoxOnlyShowsTheTeasingBox) {
   CurrentKeyword = "上一次的关键词，长得放不进短字符串";
   CurrentPage = 5;
 
-  OnSearchClicked();
+  OnSearchClicked(ServiceSettings());
 
   EXPECT_EQ(recording::MessageBoxes(),
             (std::vector<MessageBoxCall>{{"你不输入内容我怎么搜！逗我？", "靠"}}));
@@ -44,13 +44,13 @@ TEST_F(SearchCommandTest, SearchTakesTheKeywordAsTypedAndStartsAtPageOne) {
     recording::TypeKeyword(c.typed);
     ClearRecordedRequests();
 
-    OnSearchClicked();
+    OnSearchClicked(ServiceSettings());
 
     EXPECT_EQ(CurrentKeyword, c.typed);
     EXPECT_EQ(CurrentPage, 1);
     ASSERT_TRUE(recording::JoinWorkers());
     EXPECT_EQ(RequestLines(), std::vector{SearchRequest(c.encoded, "1")});
-    EXPECT_EQ(recording::LabelText(ControlId::透明标签2), "1");
+    EXPECT_EQ(recording::LabelText(Control::PageLabel), "1");
   }
   EXPECT_EQ(recording::WorkersStarted(), 3);
 }
@@ -58,7 +58,7 @@ TEST_F(SearchCommandTest, SearchTakesTheKeywordAsTypedAndStartsAtPageOne) {
 // Before any search the paging commands work on the empty keyword from page 0, without bounds.
 TEST_F(SearchCommandTest, PagingBeforeAnySearchStartsFromPageZero) {
   struct Case {
-    void (*command)();
+    void (*command)(const SearchSettings&);
     std::int32_t page;
     const char* label;
     bool previousEnabled;
@@ -73,13 +73,13 @@ TEST_F(SearchCommandTest, PagingBeforeAnySearchStartsFromPageZero) {
     CurrentPage = 0;
     ClearRecordedRequests();
 
-    c.command();
+    c.command(ServiceSettings());
 
     EXPECT_EQ(CurrentPage, c.page);
     ASSERT_TRUE(recording::JoinWorkers());
     EXPECT_EQ(RequestLines(), std::vector{SearchRequest("", c.label)});
-    EXPECT_EQ(recording::LabelText(ControlId::透明标签2), c.label);
-    EXPECT_EQ(recording::ButtonEnabled(ControlId::按钮3), c.previousEnabled);
+    EXPECT_EQ(recording::LabelText(Control::PageLabel), c.label);
+    EXPECT_EQ(recording::ButtonEnabled(Control::PreviousPageButton), c.previousEnabled);
     EXPECT_EQ(CurrentKeyword, "");
   }
 }
@@ -87,14 +87,14 @@ TEST_F(SearchCommandTest, PagingBeforeAnySearchStartsFromPageZero) {
 TEST_F(SearchCommandTest, PagingMovesFromTheCurrentPageAndEveryClickStartsAJob) {
   CurrentKeyword = "ubuntu";
   CurrentPage = 2;
-  OnPreviousPageClicked();
+  OnPreviousPageClicked(ServiceSettings());
   EXPECT_EQ(CurrentPage, 1);
   ASSERT_TRUE(recording::JoinWorkers());
-  EXPECT_FALSE(recording::ButtonEnabled(ControlId::按钮3));
+  EXPECT_FALSE(recording::ButtonEnabled(Control::PreviousPageButton));
 
   ClearRecordedRequests();
-  OnNextPageClicked();
-  OnNextPageClicked();  // a second click before the first job has ended
+  OnNextPageClicked(ServiceSettings());
+  OnNextPageClicked(ServiceSettings());  // a second click before the first job has ended
   EXPECT_EQ(CurrentPage, 3);
   ASSERT_TRUE(recording::JoinWorkers());
   EXPECT_EQ(recording::WorkersStarted(), 3);
@@ -108,15 +108,15 @@ TEST_F(CommandTest, SupportButtonWidensTheWindowAndTheNewWindowEventUnlocksSearc
   OnShowPanelClicked();
   OnShowPanelClicked();
   EXPECT_EQ(recording::WindowWidth(), 853);
-  EXPECT_FALSE(recording::ButtonEnabled(ControlId::按钮1));
+  EXPECT_FALSE(recording::ButtonEnabled(Control::SearchButton));
 
   for (int event = 0; event < 2; ++event) {
     OnPanelNewWindow();
-    EXPECT_TRUE(recording::ButtonEnabled(ControlId::按钮1));
+    EXPECT_TRUE(recording::ButtonEnabled(Control::SearchButton));
     EXPECT_EQ(recording::WindowWidth(), 540);
   }
   const std::vector<recording::Operation> unlock{
-      {.op = Op::SetButtonEnabled, .control = ControlId::按钮1, .flag = true},
+      {.op = Op::SetButtonEnabled, .control = Control::SearchButton, .flag = true},
       {.op = Op::SetWindowWidth, .number = 540}};
   std::vector<recording::Operation> expected{{.op = Op::SetWindowWidth, .number = 853},
                                              {.op = Op::SetWindowWidth, .number = 853}};
@@ -151,7 +151,7 @@ TEST_F(CommandTest, ContextMenuShowsOnlyWhileARowIsSelected) {
 TEST_F(CommandTest, OpenLinkOpensTheLowestSelectedRow) {
   recording::SetRows(LinkRows);
   recording::SelectRows({3, 1});
-  recording::ScriptPopupChoice(MenuChoice::打开链接);
+  recording::ScriptPopupChoice(MenuChoice::OpenLink);
 
   OnTableRightClick();
 
@@ -178,7 +178,7 @@ TEST_F(CommandTest, OpenLinkHandsOnlyWebAddressesToTheBrowser) {
     recording::ResetSystem();
     recording::SetRows({{"名", "1M", "者", c.link}});
     recording::SelectRows({0});
-    recording::ScriptPopupChoice(MenuChoice::打开链接);
+    recording::ScriptPopupChoice(MenuChoice::OpenLink);
 
     OnTableRightClick();
 
@@ -190,7 +190,7 @@ TEST_F(CommandTest, OpenLinkHandsOnlyWebAddressesToTheBrowser) {
 TEST_F(CommandTest, CopyLinkCopiesTheLowestSelectedRowsLink) {
   recording::SetRows(LinkRows);
   recording::SelectRows({2, 0});
-  recording::ScriptPopupChoice(MenuChoice::复制链接);
+  recording::ScriptPopupChoice(MenuChoice::CopyLink);
 
   OnTableRightClick();
 
@@ -201,7 +201,7 @@ TEST_F(CommandTest, CopyLinkCopiesTheLowestSelectedRowsLink) {
 // A job with "是否删除当前页" checked emptied the table while the menu was open: no row is selected
 // when the choice is made, so there is no link to open or copy.
 TEST_F(CommandTest, NothingIsOpenedOrCopiedWhenTheTableWasEmptiedMeanwhile) {
-  for (MenuChoice choice : {MenuChoice::打开链接, MenuChoice::复制链接}) {
+  for (MenuChoice choice : {MenuChoice::OpenLink, MenuChoice::CopyLink}) {
     recording::SetRows(LinkRows);
     recording::SelectRows({0});
     recording::ScriptPopupChoice(choice, true);

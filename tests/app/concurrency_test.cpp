@@ -2,9 +2,9 @@
 // thread going on meanwhile: new searches replacing the keyword, the table emptied while rows
 // arrive, the popup menu's row going away. Also run under ThreadSanitizer (preset linux-tsan).
 #include "app/commands.h"
+#include "app/search_job.h"
 #include "app_test_fixture.h"
 #include "platform/system.h"
-#include "search/search_job.h"
 #include "text/codepage.h"
 #include "text/text_ops.h"
 
@@ -41,7 +41,7 @@ std::map<Search, std::vector<TableRow>> RowsAlone() {
   std::map<Search, std::vector<TableRow>> rows;
   for (const Search& search : Searches) {
     recording::ResetWindow();
-    SearchJob(search.keyword, search.page);
+    SearchJob(ServiceSettings(), search.keyword, search.page);
     rows[search] = recording::Rows();
   }
   recording::ResetWindow();
@@ -50,7 +50,7 @@ std::map<Search, std::vector<TableRow>> RowsAlone() {
 }
 
 std::string EncodedRequest(const Search& search) {
-  return SearchRequest(UrlEncode(search.keyword, false, true), IntToText(search.page));
+  return SearchRequest(UrlEncode(search.keyword, {.asUtf8 = true}), IntToText(search.page));
 }
 
 // Every row of the table is a whole row of one search. (Page order within one job is shown by
@@ -73,7 +73,7 @@ TEST_F(ConcurrencyTest, TableClearedWhileRowsArriveKeepsEveryRowWhole) {
   constexpr int Jobs = 28;
   for (int i = 0; i < Jobs; ++i) {
     const Search& search = Searches[i % Searches.size()];
-    StartDetachedWorker([search] { SearchJob(search.keyword, search.page); });
+    StartDetachedWorker([search] { SearchJob(ServiceSettings(), search.keyword, search.page); });
   }
   ASSERT_TRUE(recording::JoinWorkers());
 
@@ -99,10 +99,10 @@ TEST_F(ConcurrencyTest, NewSearchesReplaceTheKeywordWhileJobsRun) {
     for (const Search& search : Searches) {
       if (search.page != 1) continue;
       recording::TypeKeyword(search.keyword);
-      OnSearchClicked();
+      OnSearchClicked(ServiceSettings());
       issued(search.keyword, 1);
       if (alone.contains({search.keyword, 2})) {
-        OnNextPageClicked();
+        OnNextPageClicked(ServiceSettings());
         issued(search.keyword, 2);
       }
     }
@@ -133,12 +133,12 @@ TEST_F(ConcurrencyTest, PopupMenusRowVanishingMeanwhileHandsOnOnlyWholeLinks) {
   int choices = 0;
   for (int i = 0; i < 28; ++i) {
     const Search& search = Searches[i % Searches.size()];
-    StartDetachedWorker([search] { SearchJob(search.keyword, search.page); });
+    StartDetachedWorker([search] { SearchJob(ServiceSettings(), search.keyword, search.page); });
     // Choices for a while after each start, as the job empties the table and its rows arrive.
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(40);
     while (std::chrono::steady_clock::now() < until) {
       recording::SelectRows({0});
-      recording::ScriptPopupChoice(choices % 2 == 0 ? MenuChoice::打开链接 : MenuChoice::复制链接);
+      recording::ScriptPopupChoice(choices % 2 == 0 ? MenuChoice::OpenLink : MenuChoice::CopyLink);
       OnTableRightClick();
       ++choices;
       std::this_thread::sleep_for(std::chrono::microseconds(200));

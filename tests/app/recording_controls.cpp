@@ -15,8 +15,8 @@ struct Window {
   std::condition_variable changed;
   std::vector<Operation> log;
   AnsiText keyword;
-  std::map<ControlId, AnsiText> labels;
-  std::map<ControlId, bool> enabled;
+  std::map<Control, AnsiText> labels;
+  std::map<Control, bool> enabled;
   bool checked = false;
   int width = 540;
   std::vector<TableRow> rows;
@@ -66,12 +66,12 @@ void ResetWindow() {
   std::lock_guard lock(w.mutex);
   w.log.clear();
   w.keyword.clear();
-  w.labels = {{ControlId::透明标签1, "名称："}, {ControlId::透明标签2, "1"}};
-  w.enabled = {{ControlId::按钮1, false},
-               {ControlId::按钮2, true},
-               {ControlId::按钮3, true},
-               {ControlId::按钮4, true},
-               {ControlId::按钮5, true}};
+  w.labels = {{Control::NameLabel, "名称："}, {Control::PageLabel, "1"}};
+  w.enabled = {{Control::SearchButton, false},
+               {Control::NextPageButton, true},
+               {Control::PreviousPageButton, true},
+               {Control::RefreshButton, true},
+               {Control::SupportButton, true}};
   w.checked = false;
   w.width = 540;
   w.rows.clear();
@@ -127,11 +127,11 @@ std::vector<TableRow> Rows() {
   return Access([](Window& w) { return w.rows; });
 }
 
-AnsiText LabelText(ControlId label) {
+AnsiText LabelText(Control label) {
   return Access([&](Window& w) { return w.labels[label]; });
 }
 
-bool ButtonEnabled(ControlId button) {
+bool ButtonEnabled(Control button) {
   return Access([&](Window& w) { return w.enabled[button]; });
 }
 
@@ -226,21 +226,21 @@ using recording::Record;
 using recording::Window;
 
 AnsiText KeywordBoxText() {
-  return Record({.op = Op::KeywordBoxText, .control = ControlId::编辑框1},
+  return Record({.op = Op::KeywordBoxText, .control = Control::KeywordBox},
                 [](Window& w) { return w.keyword; });
 }
 
-void SetLabelText(ControlId label, const AnsiText& text) {
+void SetLabelText(Control label, const AnsiText& text) {
   Record({.op = Op::SetLabelText, .control = label, .text = text},
          [&](Window& w) { w.labels[label] = text; });
 }
 
-void SetButtonEnabled(ControlId button, bool enabled) {
+void SetButtonEnabled(Control button, bool enabled) {
   Record({.op = Op::SetButtonEnabled, .control = button, .flag = enabled},
          [&](Window& w) { w.enabled[button] = enabled; });
 }
 
-bool IsChecked(ControlId checkBox) {
+bool IsChecked(Control checkBox) {
   recording::Window& w = recording::TheWindow();
   std::unique_lock lock(w.mutex);
   w.log.push_back({.op = Op::IsChecked, .control = checkBox});

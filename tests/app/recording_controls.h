@@ -32,7 +32,7 @@ enum class Op {
 // One call as it was made; only the fields that belong to the operation are set.
 struct Operation {
   Op op;
-  ControlId control = ControlId::超级列表框1;
+  Control control = Control::ResultTable;
   AnsiText text = {};   // label text, a row's column 0, a message box's text, the copied text
   AnsiText title = {};  // a message box's title
   int number = 0;       // the window width, or the row asked for
@@ -64,8 +64,8 @@ void ScriptPopupChoice(MenuChoice choice, bool emptyTable = false);
 std::vector<Operation> Operations();
 std::vector<Op> OperationKinds();
 std::vector<TableRow> Rows();
-AnsiText LabelText(ControlId label);
-bool ButtonEnabled(ControlId button);
+AnsiText LabelText(Control label);
+bool ButtonEnabled(Control button);
 int WindowWidth();
 std::vector<MessageBoxCall> MessageBoxes();
 std::vector<AnsiText> CopiedTexts();

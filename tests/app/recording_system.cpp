@@ -1,6 +1,7 @@
 #include "recording_system.h"
 
 #include "platform/system.h"
+#include "platform/web_address.h"
 
 #include <condition_variable>
 #include <cstdio>
@@ -81,13 +82,15 @@ void StartDetachedWorker(std::function<void()> job) {
   });
 }
 
+// As the seam promises, only web addresses are handed on.
 void OpenInDefaultBrowser(const AnsiText& address) {
+  if (!IsWebAddress(address)) return;
   recording::System& s = recording::TheSystem();
   std::lock_guard lock(s.mutex);
   s.opened.push_back(address);
 }
 
-void ShowFatalErrorBox(const AnsiText& text) {
+void ShowFatalErrorBox(const AnsiText& text, const AnsiText&) {
   std::fprintf(stderr, "%s\n", text.c_str());
 }
 

@@ -16,8 +16,6 @@ std::string RecordedRequests() {
 void ClearRecordedRequests() {}
 #else
 
-#include "pelvaro_config.h"
-
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -47,17 +45,6 @@ constexpr std::string_view ReadyLine = "sample service on ";
 pid_t servicePid = 0;
 fs::path workDir;
 
-std::string_view Host() {
-  const std::string_view host = SearchHost;
-  return host.substr(0, host.rfind(':'));
-}
-
-std::string Port() {
-  const std::string_view host = SearchHost;
-  const auto colon = host.rfind(':');
-  return colon == std::string_view::npos ? "80" : std::string(host.substr(colon + 1));
-}
-
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream text;
@@ -70,8 +57,9 @@ struct SampleServiceEnvironment : testing::Environment {
   void SetUp() override {
     // A service that cannot start (its port taken, say) fails the run loudly: an assertion here
     // would only mark every test skipped.
-    if (SampleServiceWanted() && !StartSampleService()) {
-      std::fprintf(stderr, "the sample service could not start on %s\n", SearchHost);
+    if (!StartSampleService()) {
+      std::fprintf(stderr, "the sample service could not start on %s:%s\n", ServiceHost,
+                   ServicePort);
       std::exit(1);
     }
   }
@@ -86,11 +74,6 @@ struct SampleServiceEnvironment : testing::Environment {
 
 }  // namespace
 
-bool SampleServiceWanted() {
-  const std::string_view host = Host();
-  return host == "localhost" || host.starts_with("127.");
-}
-
 bool StartSampleService() {
   if (workDir.empty()) {
     std::string pattern = (fs::temp_directory_path() / "pelvaro-app-XXXXXX").string();
@@ -99,11 +82,9 @@ bool StartSampleService() {
   }
   const std::string log = (workDir / "service.log").string();
   const std::string record = (workDir / "requests").string();
-  const std::string host(Host());
-  const std::string port = Port();
-  std::vector<std::string> args{"python3",        ServiceScript,  "--host",   host,
-                                "--port",         port,           "--record", record,
-                                "--share-domain", ShareDomainText};
+  std::vector<std::string> args{"python3",        ServiceScript,     "--host",   ServiceHost,
+                                "--port",         ServicePort,       "--record", record,
+                                "--share-domain", ServiceShareDomain};
   std::vector<char*> argv;
   for (std::string& arg : args)
     argv.push_back(arg.data());
@@ -128,7 +109,7 @@ bool StartSampleService() {
     int status = 0;
     if (waitpid(servicePid, &status, WNOHANG) == servicePid) {
       servicePid = 0;
-      std::fprintf(stderr, "the sample service ended at once (port %s taken?):\n%s\n", port.c_str(),
+      std::fprintf(stderr, "the sample service ended at once (port %s taken?):\n%s\n", ServicePort,
                    ReadFile(log).c_str());
       return false;
     }

@@ -1,12 +1,20 @@
-// The bundled sample service (tools/sample-service/sample_service.py), run by the app tests on the
-// address of SearchHost so that the search job talks real HTTP over loopback. Started once per
-// test program and stopped at its end; it records the head of every request it receives.
+// The bundled sample service (tools/sample-service/sample_service.py), run by the app tests on a
+// loopback port so that the search job talks real HTTP. Started once per test program and stopped
+// at its end; it records the head of every request it receives.
 #pragma once
+
+#include "app/search_job.h"
 
 #include <string>
 
-// False when SearchHost is not a loopback address with a port this program may serve.
-bool SampleServiceWanted();
+// Where the app tests' searches go, whatever the build's own search host is.
+inline constexpr char ServiceHost[] = "127.0.0.1";
+inline constexpr char ServicePort[] = "8936";
+inline constexpr char ServiceShareDomain[] = "pan.baidu.com";
+inline constexpr char ServiceContact[] = "10000000";
+inline SearchSettings ServiceSettings() {
+  return {std::string(ServiceHost) + ":" + ServicePort, ServiceShareDomain, ServiceContact};
+}
 
 // Starts the service and waits until it listens; false, with the reason on standard error, when it
 // could not (for example when another program already holds the port).

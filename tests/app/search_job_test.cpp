@@ -1,9 +1,8 @@
-#include "search/search_job.h"
+#include "app/search_job.h"
 
 #include "app/commands.h"
 #include "app_test_fixture.h"
 #include "http/fetch.h"
-#include "pelvaro_config.h"
 #include "platform/system.h"
 #include "text/text_ops.h"
 
@@ -21,11 +20,11 @@ using SearchJobTest = ServiceTest;
 constexpr char NoSuchShare[] = "没有这样的分享";
 
 AnsiText ShareLink(const char* code) {
-  return JoinTexts({"https://", ShareDomainText, "/s/", code});
+  return JoinTexts({"https://", ServiceShareDomain, "/s/", code});
 }
 
 const MessageBoxCall NoResultsBox{
-    JoinTexts({"你的搜索涉及敏感词汇，或者需要更新，请联系作者\r\nQQ", ContactNumber}), "信息："};
+    JoinTexts({"你的搜索涉及敏感词汇，或者需要更新，请联系作者\r\nQQ", ServiceContact}), "信息："};
 
 std::vector<AnsiText> Names(const std::vector<TableRow>& rows) {
   std::vector<AnsiText> names;
@@ -60,17 +59,17 @@ TEST_F(SearchJobTest, LabelAndPreviousButtonFollowThePage) {
     SCOPED_TRACE(c.label);
     recording::ResetWindow();
 
-    SearchJob(NoSuchShare, c.page);
+    SearchJob(ServiceSettings(), NoSuchShare, c.page);
 
     const std::vector<recording::Operation> ops = recording::Operations();
     ASSERT_GE(ops.size(), 3u);
-    EXPECT_EQ(ops[0],
-              (recording::Operation{
-                  .op = Op::SetLabelText, .control = ControlId::透明标签2, .text = c.label}));
+    EXPECT_EQ(ops[0], (recording::Operation{
+                          .op = Op::SetLabelText, .control = Control::PageLabel, .text = c.label}));
     EXPECT_EQ(ops[1], (recording::Operation{.op = Op::SetButtonEnabled,
-                                            .control = ControlId::按钮3,
+                                            .control = Control::PreviousPageButton,
                                             .flag = c.previousEnabled}));
-    EXPECT_EQ(ops[2], (recording::Operation{.op = Op::IsChecked, .control = ControlId::选择框1}));
+    EXPECT_EQ(ops[2],
+              (recording::Operation{.op = Op::IsChecked, .control = Control::ClearCheckBox}));
   }
 }
 
@@ -79,11 +78,11 @@ TEST_F(SearchJobTest, FirstStepsTakeEffectBeforeTheRequest) {
   recording::SetRows({{"旧的一行", "1M", "者", "http://pan.example/s/0"}});
   recording::SetCheckBox(true);
   recording::CloseCheckBoxGate();
-  StartDetachedWorker([] { SearchJob("ubuntu", 2); });
+  StartDetachedWorker([] { SearchJob(ServiceSettings(), "ubuntu", 2); });
   ASSERT_TRUE(recording::WaitForHeldReaders(1));
 
-  EXPECT_EQ(recording::LabelText(ControlId::透明标签2), "2");
-  EXPECT_TRUE(recording::ButtonEnabled(ControlId::按钮3));
+  EXPECT_EQ(recording::LabelText(Control::PageLabel), "2");
+  EXPECT_TRUE(recording::ButtonEnabled(Control::PreviousPageButton));
   EXPECT_TRUE(RequestLines().empty());
 
   recording::OpenCheckBoxGate();
@@ -96,7 +95,7 @@ TEST_F(SearchJobTest, FirstStepsTakeEffectBeforeTheRequest) {
 }
 
 TEST_F(SearchJobTest, RowsArriveInPageOrderWithTheLinkInColumnThree) {
-  SearchJob("ubuntu", 1);
+  SearchJob(ServiceSettings(), "ubuntu", 1);
 
   EXPECT_EQ(recording::Rows(),
             (std::vector<TableRow>{
@@ -112,7 +111,7 @@ TEST_F(SearchJobTest, RowsArriveInPageOrderWithTheLinkInColumnThree) {
 
 // Folders print no size, or no size field at all; some links go through "?download=".
 TEST_F(SearchJobTest, FoldersAndDownloadLinksReadAsTheyShould) {
-  SearchJob("版", 1);
+  SearchJob(ServiceSettings(), "版", 1);
 
   const std::vector<TableRow> rows = recording::Rows();
   ASSERT_EQ(rows.size(), 10u);
@@ -122,14 +121,14 @@ TEST_F(SearchJobTest, FoldersAndDownloadLinksReadAsTheyShould) {
 }
 
 TEST_F(SearchJobTest, PagesAccumulateUnlessTheCheckBoxIsChecked) {
-  SearchJob("版", 1);
-  SearchJob("版", 2);
+  SearchJob(ServiceSettings(), "版", 1);
+  SearchJob(ServiceSettings(), "版", 2);
   std::vector<AnsiText> both = VersionPage1;
   both.push_back(VersionPage2);
   EXPECT_EQ(Names(recording::Rows()), both);
 
   recording::SetCheckBox(true);
-  SearchJob("版", 2);
+  SearchJob(ServiceSettings(), "版", 2);
   EXPECT_EQ(Names(recording::Rows()), std::vector{VersionPage2});
   const std::vector<Op> kinds = recording::OperationKinds();
   EXPECT_EQ(std::vector(kinds.end() - 5, kinds.end()),
@@ -139,7 +138,7 @@ TEST_F(SearchJobTest, PagesAccumulateUnlessTheCheckBoxIsChecked) {
 }
 
 TEST_F(SearchJobTest, KeywordTravelsAsPercentEncodedUtf8WithTheDefaultAgent) {
-  SearchJob("Python 编程 从入门到实践", 1);
+  SearchJob(ServiceSettings(), "Python 编程 从入门到实践", 1);
 
   EXPECT_EQ(RequestLines(), std::vector{SearchRequest(
                                 "%50%79%74%68%6F%6E%20%E7%BC%96%E7%A8%8B%20%E4%BB%8E%E5%85%A5%"
@@ -151,26 +150,26 @@ TEST_F(SearchJobTest, KeywordTravelsAsPercentEncodedUtf8WithTheDefaultAgent) {
 }
 
 TEST_F(SearchJobTest, UnknownKeywordGivesTheNoResultsBoxAndKeepsEarlierRows) {
-  SearchJob("ubuntu", 1);
-  SearchJob(NoSuchShare, 2);
+  SearchJob(ServiceSettings(), "ubuntu", 1);
+  SearchJob(ServiceSettings(), NoSuchShare, 2);
 
   EXPECT_EQ(recording::MessageBoxes(), std::vector{NoResultsBox});
   EXPECT_EQ(recording::Rows().size(), 3u);
-  EXPECT_EQ(recording::LabelText(ControlId::透明标签2), "2");
+  EXPECT_EQ(recording::LabelText(Control::PageLabel), "2");
 }
 
 // With the check box checked the table is emptied before the request, and stays empty.
 TEST_F(SearchJobTest, UnreachableServiceGivesTheNoResultsBoxAfterTheFirstSteps) {
-  SearchJob("ubuntu", 1);
+  SearchJob(ServiceSettings(), "ubuntu", 1);
   recording::SetCheckBox(true);
   StopSampleService();
 
-  SearchJob("ubuntu", 2);
+  SearchJob(ServiceSettings(), "ubuntu", 2);
 
   EXPECT_EQ(recording::MessageBoxes(), std::vector{NoResultsBox});
   EXPECT_TRUE(recording::Rows().empty());
-  EXPECT_EQ(recording::LabelText(ControlId::透明标签2), "2");
-  EXPECT_TRUE(recording::ButtonEnabled(ControlId::按钮3));
+  EXPECT_EQ(recording::LabelText(Control::PageLabel), "2");
+  EXPECT_TRUE(recording::ButtonEnabled(Control::PreviousPageButton));
   ASSERT_TRUE(StartSampleService());
 }
 
@@ -185,7 +184,7 @@ TEST_F(SearchJobTest, JobsAtTheSameTimeEachWriteWholeRows) {
   std::vector<Job> jobs{{"版", 1, {}}, {"i", 1, {}}, {"i", 2, {}}, {"电影", 1, {}}};
   for (Job& job : jobs) {
     recording::ResetWindow();
-    SearchJob(job.keyword, job.page);
+    SearchJob(ServiceSettings(), job.keyword, job.page);
     job.rows = recording::Rows();
     ASSERT_FALSE(job.rows.empty());
   }
@@ -193,7 +192,7 @@ TEST_F(SearchJobTest, JobsAtTheSameTimeEachWriteWholeRows) {
   recording::ResetWindow();
   recording::CloseCheckBoxGate();  // let every job get ready, then release them together
   for (const Job& job : jobs) {
-    StartDetachedWorker([&job] { SearchJob(job.keyword, job.page); });
+    StartDetachedWorker([&job] { SearchJob(ServiceSettings(), job.keyword, job.page); });
   }
   ASSERT_TRUE(recording::WaitForHeldReaders(jobs.size()));
   recording::OpenCheckBoxGate();
@@ -223,11 +222,11 @@ TEST_F(SearchJobTest, JobsAtTheSameTimeEachWriteWholeRows) {
 TEST_F(SearchJobTest, RunningJobKeepsItsKeywordWhenANewSearchReplacesIt) {
   recording::CloseCheckBoxGate();
   recording::TypeKeyword("Python 编程 从入门到实践");  // long enough to live on the heap
-  OnSearchClicked();
+  OnSearchClicked(ServiceSettings());
   ASSERT_TRUE(recording::WaitForHeldReaders(1));
 
   recording::TypeKeyword("版");
-  OnSearchClicked();
+  OnSearchClicked(ServiceSettings());
   ASSERT_TRUE(recording::WaitForHeldReaders(2));
   recording::OpenCheckBoxGate();
   ASSERT_TRUE(recording::JoinWorkers());

@@ -106,9 +106,9 @@ std::vector<std::string> Convert(const std::vector<std::string>& fields) {
   else if (operation == "GbkToUtf8")
     result = Escaped(GbkToUtf8(input));
   else if (operation == "UrlEncode")
-    result = Escaped(UrlEncode(input, false, true));
+    result = Escaped(UrlEncode(input, {.asUtf8 = true}));
   else if (operation == "UrlEncodeSafe")
-    result = Escaped(UrlEncode(input, true, false));
+    result = Escaped(UrlEncode(input, {.keepSafe = true}));
   else
     result = "unknown operation";
   return {result};

@@ -49,7 +49,8 @@ TEST(UrlEncode, EncodesEveryByteInUpperCaseHex) {
       {"", false, true, ""},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(UrlEncode(c.text, c.keepSafe, c.asUtf8), c.encoded) << c.encoded;
+    EXPECT_EQ(UrlEncode(c.text, {.keepSafe = c.keepSafe, .asUtf8 = c.asUtf8}), c.encoded)
+        << c.encoded;
   }
 }
 

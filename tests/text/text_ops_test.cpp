@@ -117,7 +117,7 @@ TEST(ReplaceText, StartCountCaseAndCharacterBoundaries) {
   struct Case {
     std::string_view text, sought, replacement;
     std::int32_t start, count;
-    bool caseSensitive;
+    bool matchCase;
     std::string_view expected;
   };
   const Case cases[] = {
@@ -151,7 +151,7 @@ TEST(ReplaceText, StartCountCaseAndCharacterBoundaries) {
       {"a\xB0", "\xB0\x62", "-", 1, -1, true, "a\xB0"},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(ReplaceText(c.text, c.sought, c.replacement, c.start, c.count, c.caseSensitive),
+    EXPECT_EQ(ReplaceText(c.text, c.sought, c.replacement, c.start, c.count, c.matchCase),
               c.expected)
         << testing::PrintToString(c.text) << " / " << testing::PrintToString(c.sought) << " from "
         << c.start << " count " << c.count;

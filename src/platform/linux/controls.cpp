@@ -64,27 +64,26 @@ std::string ShownCellText(const AnsiText& text) {
 AnsiText KeywordBoxText() {
   AnsiText text;
   WithWindow([&](MainWindow& window) {
-    text = FromUtf8(gtk_entry_get_text(GTK_ENTRY(window.Control(ControlId::编辑框1))));
+    text = FromUtf8(gtk_entry_get_text(GTK_ENTRY(window.Widget(Control::KeywordBox))));
   });
   return text;
 }
 
-void SetLabelText(ControlId label, const AnsiText& text) {
+void SetLabelText(Control label, const AnsiText& text) {
   const std::string utf8 = ToUtf8(text);
   WithWindow([&](MainWindow& window) {
-    gtk_label_set_text(GTK_LABEL(window.Control(label)), utf8.c_str());
+    gtk_label_set_text(GTK_LABEL(window.Widget(label)), utf8.c_str());
   });
 }
 
-void SetButtonEnabled(ControlId button, bool enabled) {
-  WithWindow(
-      [&](MainWindow& window) { gtk_widget_set_sensitive(window.Control(button), enabled); });
+void SetButtonEnabled(Control button, bool enabled) {
+  WithWindow([&](MainWindow& window) { gtk_widget_set_sensitive(window.Widget(button), enabled); });
 }
 
-bool IsChecked(ControlId checkBox) {
+bool IsChecked(Control checkBox) {
   bool checked = false;
   WithWindow([&](MainWindow& window) {
-    checked = gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(window.Control(checkBox)));
+    checked = gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(window.Widget(checkBox)));
   });
   return checked;
 }

@@ -2,8 +2,6 @@
 // layout, inside a client area derived from the Windows outer size.
 #include "platform/main_window.h"
 
-#include "app/commands.h"
-#include "pelvaro_config.h"
 #include "platform/linux/main_window_gtk.h"
 #include "platform/linux/toolkit.h"
 #include "platform/system.h"
@@ -20,39 +18,12 @@ namespace {
 // and wholly inside the wide one (847 pixels).
 constexpr int FrameWidth = 3;
 constexpr int CaptionHeight = 19;
-constexpr int OuterHeight = 374;
-constexpr int ClientHeight = OuterHeight - CaptionHeight - 2 * FrameWidth;
 constexpr int ClientWidth(int outerWidth) {
   return outerWidth - 2 * FrameWidth;
 }
-
-struct Placement {
-  ControlId id;
-  int left, top, width, height;
-};
-
-constexpr Placement Layout[] = {
-    {ControlId::透明标签1, 13, 8, 32, 24},        {ControlId::编辑框1, 53, 8, 419, 24},
-    {ControlId::按钮1, 477, 8, 48, 24},           {ControlId::超级列表框1, 8, 40, 520, 264},
-    {ControlId::按钮3, 8, 312, 72, 24},           {ControlId::透明标签2, 86, 312, 58, 24},
-    {ControlId::按钮2, 152, 312, 72, 24},         {ControlId::选择框1, 240, 312, 112, 24},
-    {ControlId::按钮4, 368, 312, 48, 24},         {ControlId::按钮5, 432, 312, 96, 24},
-    {ControlId::超文本浏览框1, 536, 8, 304, 320},
-};
-
-constexpr const char* LayoutName(ControlId id) {
-  constexpr const char* names[] = {"透明标签1", "编辑框1",   "按钮1",        "超级列表框1",
-                                   "按钮3",     "透明标签2", "按钮2",        "选择框1",
-                                   "按钮4",     "按钮5",     "超文本浏览框1"};
-  return names[static_cast<int>(id)];
+constexpr int ClientHeight(int outerHeight) {
+  return outerHeight - CaptionHeight - 2 * FrameWidth;
 }
-
-struct ColumnSpec {
-  const char* header;
-  int width;
-};
-constexpr ColumnSpec Columns[TableColumnCount] = {
-    {"名称", 200}, {"大小", 80}, {"共享者", 120}, {"地址", 100}};
 
 // The controls keep the compact metrics of the Windows layout: its default GUI font is 12 pixels
 // high, and its buttons and edit boxes have no minimum size beyond their frame.
@@ -86,39 +57,45 @@ GtkWidget* NewLabel(const char* text, float xalign) {
   return label;
 }
 
-// The page number: "黑体" with a character height of 16 pixels, normal weight.
-void SetPageFont(GtkWidget* label) {
+// A label's own font. A negative height is the character height in pixels, as a Windows font's.
+void SetFont(GtkWidget* label, const FontLayout& font) {
+  const int height = font.height < 0 ? -font.height : font.height;
   PangoAttrList* attributes = pango_attr_list_new();
-  pango_attr_list_insert(attributes, pango_attr_family_new(Utf8("黑体").c_str()));
-  pango_attr_list_insert(attributes, pango_attr_size_new_absolute(16 * PANGO_SCALE));
-  pango_attr_list_insert(attributes, pango_attr_weight_new(PANGO_WEIGHT_NORMAL));
+  pango_attr_list_insert(attributes, pango_attr_family_new(Utf8(font.face).c_str()));
+  pango_attr_list_insert(attributes, pango_attr_size_new_absolute(height * PANGO_SCALE));
+  pango_attr_list_insert(attributes, pango_attr_weight_new(static_cast<PangoWeight>(font.weight)));
   gtk_label_set_attributes(GTK_LABEL(label), attributes);
   pango_attr_list_unref(attributes);
 }
 
-// Only web addresses leave the panel: a page could ask for a local file or a program.
-void OpenNewWindow(WebKitNavigationAction* action) {
-  OnPanelNewWindow();
+// The panel's new window: the handler runs, and the address goes to the default browser, which
+// lets only web addresses through.
+void OpenNewWindow(MainWindow* window, WebKitNavigationAction* action) {
+  if (window->Handlers().panelNewWindow) window->Handlers().panelNewWindow();
   const char* uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
-  if (uri != nullptr && (g_str_has_prefix(uri, "http://") || g_str_has_prefix(uri, "https://"))) {
-    OpenInDefaultBrowser(FromUtf8(uri));
-  }
+  if (uri != nullptr) OpenInDefaultBrowser(FromUtf8(uri));
 }
 
 // A link with a target: the panel hands the address on and opens nothing itself.
 gboolean PanelDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
-                           WebKitPolicyDecisionType type, gpointer) {
+                           WebKitPolicyDecisionType type, gpointer window) {
   if (type != WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) return FALSE;
-  OpenNewWindow(webkit_navigation_policy_decision_get_navigation_action(
-      WEBKIT_NAVIGATION_POLICY_DECISION(decision)));
+  OpenNewWindow(static_cast<MainWindow*>(window),
+                webkit_navigation_policy_decision_get_navigation_action(
+                    WEBKIT_NAVIGATION_POLICY_DECISION(decision)));
   webkit_policy_decision_ignore(decision);
   return TRUE;
 }
 
 // window.open and the view's own "open in new window".
-GtkWidget* PanelCreate(WebKitWebView*, WebKitNavigationAction* action, gpointer) {
-  OpenNewWindow(action);
+GtkWidget* PanelCreate(WebKitWebView*, WebKitNavigationAction* action, gpointer window) {
+  OpenNewWindow(static_cast<MainWindow*>(window), action);
   return nullptr;
+}
+
+void ButtonClicked(GtkButton*, gpointer handler) {
+  const auto& run = *static_cast<const std::function<void()>*>(handler);
+  if (run) run();
 }
 
 void RemoveWindowButtons(GtkWidget* window, gpointer) {
@@ -139,10 +116,39 @@ MainWindow* MainWindow::Live() {
   return live;
 }
 
+GtkWidget* MainWindow::BuildControl(const ControlLayout& control) {
+  const std::string caption = Utf8(control.caption);
+  switch (control.kind) {
+    case ControlKind::Label: {
+      GtkWidget* label =
+          NewLabel(control.caption, control.align == TextAlign::Center ? 0.5F : 0.0F);
+      if (control.control == Control::PageLabel) SetFont(label, layout_.pageFont);
+      return label;
+    }
+    case ControlKind::EditBox:
+      return gtk_entry_new();
+    case ControlKind::PushButton: {
+      GtkWidget* button = NewButton(control.caption);
+      if (const auto* handler = ClickHandler(handlers_, control.control)) {
+        g_signal_connect(button, "clicked", G_CALLBACK(ButtonClicked),
+                         const_cast<std::function<void()>*>(handler));
+      }
+      return button;
+    }
+    case ControlKind::CheckBox:
+      return gtk_check_button_new_with_label(caption.c_str());
+    case ControlKind::Table:
+      return BuildTable();
+    case ControlKind::BrowserPanel:
+      return BuildPanel();
+  }
+  return nullptr;
+}
+
 bool MainWindow::Build() {
   window_ = GTK_WINDOW(gtk_window_new(GTK_WINDOW_TOPLEVEL));
   gtk_widget_set_name(GTK_WIDGET(window_), "pelvaro");
-  gtk_window_set_title(window_, "PelvaroV2.0");
+  gtk_window_set_title(window_, Utf8(layout_.title).c_str());
   gtk_window_set_resizable(window_, FALSE);
   // The icon an installed package puts in the theme under the desktop entry's id; a stock one
   // when Pelvaro runs from its build directory.
@@ -159,56 +165,33 @@ bool MainWindow::Build() {
 
   // GtkLayout asks for no more room than it is given, so the window keeps the client size set
   // here and the browser panel can lie beyond its right edge.
-  layout_ = gtk_layout_new(nullptr, nullptr);
-  gtk_widget_set_size_request(layout_, ClientWidth(NarrowWindowWidth), ClientHeight);
-  gtk_container_add(GTK_CONTAINER(window_), layout_);
+  client_ = gtk_layout_new(nullptr, nullptr);
+  gtk_widget_set_size_request(client_, ClientWidth(layout_.narrowWidth),
+                              ClientHeight(layout_.height));
+  gtk_container_add(GTK_CONTAINER(window_), client_);
 
-  auto set = [this](ControlId id, GtkWidget* control, GtkWidget* placed = nullptr) {
-    controls_[static_cast<std::size_t>(id)] = control;
-    placed_[static_cast<std::size_t>(id)] = placed != nullptr ? placed : control;
-  };
-  set(ControlId::透明标签1, NewLabel("名称：", 0.0F));
-  set(ControlId::编辑框1, gtk_entry_new());
-  set(ControlId::按钮1, NewButton("搜搜搜"));
-  GtkWidget* table = BuildTable();
-  set(ControlId::超级列表框1, table, gtk_widget_get_parent(table));
-  set(ControlId::按钮3, NewButton("上一页"));
-  set(ControlId::透明标签2, NewLabel("1", 0.5F));
-  SetPageFont(Control(ControlId::透明标签2));
-  set(ControlId::按钮2, NewButton("下一页"));
-  set(ControlId::选择框1, gtk_check_button_new_with_label(Utf8("是否删除当前页").c_str()));
-  set(ControlId::按钮4, NewButton("刷新"));
-  set(ControlId::按钮5, NewButton("支持作者"));
-  set(ControlId::超文本浏览框1, BuildPanel());
-  BuildMenu();
-
-  for (const Placement& place : Layout) {
-    GtkWidget* control = Control(place.id);
-    GtkWidget* placed = placed_[static_cast<std::size_t>(place.id)];
+  for (const ControlLayout& place : layout_.controls) {
+    GtkWidget* control = BuildControl(place);
     if (control == nullptr) return false;
-    gtk_widget_set_size_request(placed, place.width, place.height);
-    gtk_layout_put(GTK_LAYOUT(layout_), placed, place.left, place.top);
+    // A table scrolls inside a frame; the frame is what is placed.
+    GtkWidget* placed = place.kind == ControlKind::Table ? gtk_widget_get_parent(control) : control;
+    const auto index = static_cast<std::size_t>(place.control);
+    controls_[index] = control;
+    placed_[index] = placed;
+    gtk_widget_set_size_request(placed, place.rect.width, place.rect.height);
+    gtk_layout_put(GTK_LAYOUT(client_), placed, place.rect.left, place.rect.top);
+    gtk_widget_set_sensitive(control, place.enabled);
     // Tests and assistive tools find each control by its layout name; the caption stays its name
     // where it has one.
     AtkObject* accessible = gtk_widget_get_accessible(control);
-    atk_object_set_accessible_id(accessible, Utf8(LayoutName(place.id)).c_str());
+    atk_object_set_accessible_id(accessible, Utf8(place.layoutName).c_str());
     if (!GTK_IS_BUTTON(control) && !GTK_IS_LABEL(control)) {
-      atk_object_set_name(accessible, Utf8(LayoutName(place.id)).c_str());
+      atk_object_set_name(accessible, Utf8(place.layoutName).c_str());
     }
   }
-  gtk_widget_set_sensitive(Control(ControlId::按钮1), FALSE);
+  BuildMenu();
 
-  const std::pair<ControlId, void (*)()> commands[] = {{ControlId::按钮1, OnSearchClicked},
-                                                       {ControlId::按钮3, OnPreviousPageClicked},
-                                                       {ControlId::按钮2, OnNextPageClicked},
-                                                       {ControlId::按钮4, OnRefreshClicked},
-                                                       {ControlId::按钮5, OnShowPanelClicked}};
-  for (const auto& [button, command] : commands) {
-    g_signal_connect_swapped(Control(button), "clicked", G_CALLBACK(+[](void (*run)()) { run(); }),
-                             reinterpret_cast<gpointer>(command));
-  }
-
-  g_signal_connect_after(layout_, "size-allocate", G_CALLBACK(PlaceControls), this);
+  g_signal_connect_after(client_, "size-allocate", G_CALLBACK(PlaceControls), this);
   g_signal_connect(window_, "key-press-event", G_CALLBACK(KeyPressed), this);
   g_signal_connect(window_, "destroy", G_CALLBACK(Destroyed), this);
   g_signal_connect_after(window_, "realize", G_CALLBACK(RemoveWindowButtons), nullptr);
@@ -227,9 +210,9 @@ GtkWidget* MainWindow::BuildTable() {
     GtkCellRenderer* cell = gtk_cell_renderer_text_new();
     g_object_set(cell, "ellipsize", PANGO_ELLIPSIZE_END, "single-paragraph-mode", TRUE, nullptr);
     GtkTreeViewColumn* view = gtk_tree_view_column_new_with_attributes(
-        Utf8(Columns[column].header).c_str(), cell, "text", column, nullptr);
+        Utf8(layout_.columns[column].header).c_str(), cell, "text", column, nullptr);
     gtk_tree_view_column_set_sizing(view, GTK_TREE_VIEW_COLUMN_FIXED);
-    gtk_tree_view_column_set_fixed_width(view, Columns[column].width);
+    gtk_tree_view_column_set_fixed_width(view, layout_.columns[column].width);
     gtk_tree_view_column_set_resizable(view, TRUE);
     gtk_tree_view_append_column(table, view);
   }
@@ -265,18 +248,16 @@ GtkWidget* MainWindow::BuildPanel() {
   webkit_settings_set_hardware_acceleration_policy(
       webkit_web_view_get_settings(WEBKIT_WEB_VIEW(panel)),
       WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
-  g_signal_connect(panel, "decide-policy", G_CALLBACK(PanelDecidePolicy), nullptr);
-  g_signal_connect(panel, "create", G_CALLBACK(PanelCreate), nullptr);
+  g_signal_connect(panel, "decide-policy", G_CALLBACK(PanelDecidePolicy), this);
+  g_signal_connect(panel, "create", G_CALLBACK(PanelCreate), this);
   return panel;
 }
 
-// "右键菜单" never shows in a menu bar; it exists only as this popup.
+// The window's menu never shows in a menu bar; it exists only as this popup.
 void MainWindow::BuildMenu() {
   menu_ = GTK_MENU(gtk_menu_new());
-  atk_object_set_name(gtk_widget_get_accessible(GTK_WIDGET(menu_)), Utf8("右键菜单").c_str());
-  const std::pair<const char*, MenuChoice> items[] = {{"打开链接", MenuChoice::打开链接},
-                                                      {"复制链接", MenuChoice::复制链接}};
-  for (const auto& [caption, choice] : items) {
+  atk_object_set_name(gtk_widget_get_accessible(GTK_WIDGET(menu_)), Utf8(layout_.menuName).c_str());
+  for (const auto& [caption, choice] : layout_.menuItems) {
     GtkWidget* item = gtk_menu_item_new_with_label(Utf8(caption).c_str());
     g_object_set_data(G_OBJECT(item), "pelvaro-choice", GINT_TO_POINTER(static_cast<int>(choice)));
     g_signal_connect(item, "activate", G_CALLBACK(MenuItemActivated), this);
@@ -289,8 +270,9 @@ void MainWindow::BuildMenu() {
 
 void MainWindow::SetOuterWidth(int outerWidth) {
   const int clientWidth = ClientWidth(outerWidth) > 1 ? ClientWidth(outerWidth) : 1;
-  gtk_widget_set_size_request(layout_, clientWidth, ClientHeight);
-  gtk_window_resize(window_, clientWidth, ClientHeight);
+  const int clientHeight = ClientHeight(layout_.height);
+  gtk_widget_set_size_request(client_, clientWidth, clientHeight);
+  gtk_window_resize(window_, clientWidth, clientHeight);
 }
 
 MenuChoice MainWindow::PopupMenu() {
@@ -317,9 +299,9 @@ void MainWindow::MenuClosed(GtkMenuShell*, gpointer self) {
 // GtkLayout gives a child at least its minimum size; the layout's rectangles are exact.
 void MainWindow::PlaceControls(GtkWidget*, GdkRectangle*, gpointer self) {
   const auto* window = static_cast<MainWindow*>(self);
-  for (const Placement& place : Layout) {
-    GtkAllocation allocation{place.left, place.top, place.width, place.height};
-    gtk_widget_size_allocate(window->placed_[static_cast<std::size_t>(place.id)], &allocation);
+  for (const ControlLayout& place : window->layout_.controls) {
+    GtkAllocation allocation{place.rect.left, place.rect.top, place.rect.width, place.rect.height};
+    gtk_widget_size_allocate(window->placed_[static_cast<std::size_t>(place.control)], &allocation);
   }
 }
 
@@ -341,7 +323,7 @@ gboolean MainWindow::TableButton(GtkWidget* widget, GdkEventButton* event, gpoin
   if (event->type == GDK_BUTTON_RELEASE) {
     if (window->rightPressedOnRows_) {
       window->rightPressedOnRows_ = false;
-      OnTableRightClick();
+      if (window->handlers_.tableRightClick) window->handlers_.tableRightClick();
     }
     return TRUE;
   }
@@ -369,9 +351,10 @@ void InitPlatform() {
   if (gtk_init_check(nullptr, nullptr)) MarkUiThread();
 }
 
-bool CreateMainWindow() {
+bool CreateMainWindow(const WindowLayout& layout, WindowHandlers handlers,
+                      std::string_view startPage) {
   if (!HasUiThread() || live != nullptr) return false;
-  auto* window = new MainWindow;
+  auto* window = new MainWindow(layout, std::move(handlers));
   if (!window->Build()) {
     gtk_widget_destroy(GTK_WIDGET(window->window_));
     delete window;
@@ -385,12 +368,12 @@ bool CreateMainWindow() {
   if (monitor == nullptr) monitor = gdk_display_get_monitor(display, 0);
   GdkRectangle screen{};
   if (monitor != nullptr) gdk_monitor_get_geometry(monitor, &screen);
-  gtk_window_move(window->window_, screen.x + (screen.width - NarrowWindowWidth) / 2,
-                  screen.y + (screen.height - OuterHeight) / 2);
+  gtk_window_move(window->window_, screen.x + (screen.width - layout.narrowWidth) / 2,
+                  screen.y + (screen.height - layout.height) / 2);
 
   gtk_widget_show_all(GTK_WIDGET(window->window_));
-  webkit_web_view_load_uri(WEBKIT_WEB_VIEW(window->Control(ControlId::超文本浏览框1)),
-                           ToUtf8(StartPageAddress).c_str());
+  webkit_web_view_load_uri(WEBKIT_WEB_VIEW(window->Widget(Control::BrowserPanel)),
+                           ToUtf8(startPage).c_str());
   return true;
 }
 

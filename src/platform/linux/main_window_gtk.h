@@ -3,14 +3,16 @@
 #pragma once
 
 #include "platform/controls.h"
+#include "platform/main_window.h"
 
 #include <gtk/gtk.h>
 
 #include <array>
+#include <string_view>
 
 // The table's model holds each column twice: the UTF-8 text it shows and the code page 936 text
 // the job gave, so that a cell reads back byte for byte even where the code page has no character.
-inline constexpr int TableColumnCount = 4;
+inline constexpr int TableColumnCount = static_cast<int>(ColumnCount);
 inline constexpr int RawColumn(int column) {
   return TableColumnCount + column;
 }
@@ -20,22 +22,26 @@ class MainWindow {
   // The window of this process; null before it has been created and once it is gone.
   static MainWindow* Live();
 
-  GtkWidget* Control(ControlId id) const { return controls_[static_cast<std::size_t>(id)]; }
+  GtkWidget* Widget(Control control) const { return controls_[static_cast<std::size_t>(control)]; }
   GtkWindow* Window() const { return window_; }
-  GtkTreeView* Table() const { return GTK_TREE_VIEW(Control(ControlId::超级列表框1)); }
+  GtkTreeView* Table() const { return GTK_TREE_VIEW(Widget(Control::ResultTable)); }
   GtkListStore* Rows() const { return rows_; }
+  const WindowLayout& Layout() const { return layout_; }
+  const WindowHandlers& Handlers() const { return handlers_; }
 
   // Changes the client area the way a new outer width changes a fixed dialog frame's; the left
   // edge, the top edge and the height stay.
   void SetOuterWidth(int outerWidth);
 
-  // Shows "右键菜单" at the pointer and returns once it has closed, with the item chosen.
+  // Shows the popup menu at the pointer and returns once it has closed, with the item chosen.
   MenuChoice PopupMenu();
 
  private:
-  friend bool CreateMainWindow();
-  MainWindow() = default;
+  friend bool CreateMainWindow(const WindowLayout&, WindowHandlers, std::string_view);
+  MainWindow(const WindowLayout& layout, WindowHandlers handlers)
+      : layout_(layout), handlers_(std::move(handlers)) {}
   bool Build();
+  GtkWidget* BuildControl(const ControlLayout& control);
   GtkWidget* BuildTable();
   GtkWidget* BuildPanel();
   void BuildMenu();
@@ -47,14 +53,16 @@ class MainWindow {
   static void MenuItemActivated(GtkMenuItem* item, gpointer self);
   static void MenuClosed(GtkMenuShell*, gpointer self);
 
+  const WindowLayout& layout_;
+  const WindowHandlers handlers_;
   GtkWindow* window_ = nullptr;
-  GtkWidget* layout_ = nullptr;
+  GtkWidget* client_ = nullptr;  // the client area, a GtkLayout
   GtkListStore* rows_ = nullptr;
   GtkMenu* menu_ = nullptr;
   GMainLoop* menuLoop_ = nullptr;  // runs while the popup menu is open
   MenuChoice chosen_ = MenuChoice::None;
   bool rightPressedOnRows_ = false;
   // The outermost widget of each control: its place and size in the client area are this one's.
-  std::array<GtkWidget*, 11> placed_{};
-  std::array<GtkWidget*, 11> controls_{};
+  std::array<GtkWidget*, ControlCount> placed_{};
+  std::array<GtkWidget*, ControlCount> controls_{};
 };

@@ -1,6 +1,7 @@
 #include "platform/system.h"
 
 #include "platform/linux/toolkit.h"
+#include "platform/web_address.h"
 
 #include <gio/gio.h>
 #include <gtk/gtk.h>
@@ -20,6 +21,7 @@ void StartDetachedWorker(std::function<void()> job) {
 }
 
 void OpenInDefaultBrowser(const AnsiText& address) {
+  if (!IsWebAddress(address)) return;
   gchar* uri = g_convert(address.data(), static_cast<gssize>(address.size()), "UTF-8", "CP936",
                          nullptr, nullptr, nullptr);
   if (uri == nullptr) return;
@@ -46,7 +48,7 @@ GtkWindow* AnyShownWindow() {
 
 }  // namespace
 
-void ShowFatalErrorBox(const AnsiText& text) {
+void ShowFatalErrorBox(const AnsiText& text, const AnsiText& title) {
   const std::string utf8 = ToUtf8(text);
   if (!HasUiThread()) {
     std::fprintf(stderr, "%s\n", utf8.c_str());
@@ -56,7 +58,7 @@ void ShowFatalErrorBox(const AnsiText& text) {
   RunOnUiThread([&] {
     GtkWidget* box = gtk_message_dialog_new(AnyShownWindow(), GTK_DIALOG_MODAL, GTK_MESSAGE_ERROR,
                                             GTK_BUTTONS_OK, "%s", utf8.c_str());
-    gtk_window_set_title(GTK_WINDOW(box), ToUtf8("错误").c_str());
+    gtk_window_set_title(GTK_WINDOW(box), ToUtf8(title).c_str());
     // GTK's message boxes draw no icon of their own any more; the window carries the error icon.
     gtk_window_set_icon_name(GTK_WINDOW(box), "dialog-error");
     gtk_dialog_run(GTK_DIALOG(box));

@@ -14,7 +14,7 @@
 namespace {
 
 HWND Table() {
-  return ControlHandle(ControlId::超级列表框1);
+  return ControlHandle(Control::ResultTable);
 }
 
 void SetCell(HWND table, int row, int column, const AnsiText& text) {
@@ -30,7 +30,7 @@ void SetCell(HWND table, int row, int column, const AnsiText& text) {
 AnsiText KeywordBoxText() {
   AnsiText text;
   RunOnUiThread([&] {
-    const HWND box = ControlHandle(ControlId::编辑框1);
+    const HWND box = ControlHandle(Control::KeywordBox);
     std::wstring wide(static_cast<std::size_t>(GetWindowTextLengthW(box)) + 1, L'\0');
     wide.resize(
         static_cast<std::size_t>(GetWindowTextW(box, wide.data(), static_cast<int>(wide.size()))));
@@ -39,15 +39,15 @@ AnsiText KeywordBoxText() {
   return text;
 }
 
-void SetLabelText(ControlId label, const AnsiText& text) {
+void SetLabelText(Control label, const AnsiText& text) {
   RunOnUiThread([&] { SetWindowTextW(ControlHandle(label), ToWide(text).c_str()); });
 }
 
-void SetButtonEnabled(ControlId button, bool enabled) {
+void SetButtonEnabled(Control button, bool enabled) {
   RunOnUiThread([&] { EnableWindow(ControlHandle(button), enabled ? TRUE : FALSE); });
 }
 
-bool IsChecked(ControlId checkBox) {
+bool IsChecked(Control checkBox) {
   bool checked = false;
   RunOnUiThread(
       [&] { checked = SendMessageW(ControlHandle(checkBox), BM_GETCHECK, 0, 0) == BST_CHECKED; });
@@ -138,8 +138,7 @@ MenuChoice ShowPopupMenuAtPointer() {
         TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RIGHTBUTTON | TPM_RETURNCMD | TPM_NONOTIFY, pointer.x,
         pointer.y, 0, window, nullptr));
     PostMessageW(window, WM_NULL, 0, 0);
-    if (item == OpenLinkItem) choice = MenuChoice::打开链接;
-    if (item == CopyLinkItem) choice = MenuChoice::复制链接;
+    choice = MenuItemChoice(item);
   });
   return choice;
 }

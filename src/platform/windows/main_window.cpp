@@ -2,8 +2,6 @@
 // out in client pixels. The manifest makes the process DPI aware, so pixels stay pixels.
 #include "platform/main_window.h"
 
-#include "app/commands.h"
-#include "pelvaro_config.h"
 #include "platform/windows/main_window_win32.h"
 #include "platform/windows/wide_text.h"
 
@@ -13,61 +11,54 @@
 
 #include <array>
 #include <atomic>
+#include <string>
 
 namespace {
 
-constexpr int WindowHeight = 374;
 constexpr UINT FirstControlId = 1001;  // clear of IDOK and IDCANCEL, which the dialog keys send
 
-struct ControlLayout {
-  ControlId control;
-  const wchar_t* windowClass;
-  const char* text;
+constexpr DWORD Child = WS_CHILD | WS_VISIBLE;
+
+struct WindowClass {
+  const wchar_t* name;
   DWORD style;
   DWORD extendedStyle;
-  int left, top, width, height;
 };
 
-constexpr DWORD Child = WS_CHILD | WS_VISIBLE;
-constexpr DWORD PushButton =
-    Child | WS_TABSTOP | BS_PUSHBUTTON | BS_CENTER | BS_VCENTER | BS_MULTILINE;
+// Each kind of control as a window class with its styles.
+WindowClass ClassOf(const ControlLayout& control) {
+  switch (control.kind) {
+    case ControlKind::Label:
+      return {L"STATIC",
+              Child | (control.align == TextAlign::Center ? SS_CENTER : SS_LEFT) | SS_CENTERIMAGE |
+                  SS_NOPREFIX,
+              0};
+    case ControlKind::EditBox:
+      return {L"EDIT", Child | WS_TABSTOP | ES_LEFT | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE};
+    case ControlKind::PushButton:
+      return {L"BUTTON", Child | WS_TABSTOP | BS_PUSHBUTTON | BS_CENTER | BS_VCENTER | BS_MULTILINE,
+              0};
+    case ControlKind::CheckBox:
+      return {L"BUTTON", Child | WS_TABSTOP | BS_AUTOCHECKBOX | BS_LEFT | BS_VCENTER, 0};
+    case ControlKind::Table:
+      return {WC_LISTVIEWW, Child | WS_TABSTOP | LVS_REPORT | LVS_SHOWSELALWAYS, WS_EX_CLIENTEDGE};
+    case ControlKind::BrowserPanel:
+      return {L"PelvaroBrowserHost", Child | WS_CLIPCHILDREN, 0};
+  }
+  return {};
+}
 
-// In creation order, which is also the Tab order.
-const std::array<ControlLayout, 11> Layout{{
-    {ControlId::透明标签1, L"STATIC", "名称：", Child | SS_LEFT | SS_CENTERIMAGE | SS_NOPREFIX, 0,
-     13, 8, 32, 24},
-    {ControlId::编辑框1, L"EDIT", "", Child | WS_TABSTOP | ES_LEFT | ES_AUTOHSCROLL,
-     WS_EX_CLIENTEDGE, 53, 8, 419, 24},
-    {ControlId::按钮1, L"BUTTON", "搜搜搜", PushButton | WS_DISABLED, 0, 477, 8, 48, 24},
-    {ControlId::超级列表框1, WC_LISTVIEWW, "", Child | WS_TABSTOP | LVS_REPORT | LVS_SHOWSELALWAYS,
-     WS_EX_CLIENTEDGE, 8, 40, 520, 264},
-    {ControlId::按钮3, L"BUTTON", "上一页", PushButton, 0, 8, 312, 72, 24},
-    {ControlId::透明标签2, L"STATIC", "1", Child | SS_CENTER | SS_CENTERIMAGE | SS_NOPREFIX, 0, 86,
-     312, 58, 24},
-    {ControlId::按钮2, L"BUTTON", "下一页", PushButton, 0, 152, 312, 72, 24},
-    {ControlId::选择框1, L"BUTTON", "是否删除当前页",
-     Child | WS_TABSTOP | BS_AUTOCHECKBOX | BS_LEFT | BS_VCENTER, 0, 240, 312, 112, 24},
-    {ControlId::按钮4, L"BUTTON", "刷新", PushButton, 0, 368, 312, 48, 24},
-    {ControlId::按钮5, L"BUTTON", "支持作者", PushButton, 0, 432, 312, 96, 24},
-    {ControlId::超文本浏览框1, L"PelvaroBrowserHost", "", Child | WS_CLIPCHILDREN, 0, 536, 8, 304,
-     320},
-}};
-
-struct Column {
-  const char* header;
-  int width;
-};
-constexpr std::array<Column, 4> Columns{
-    {{"名称", 200}, {"大小", 80}, {"共享者", 120}, {"地址", 100}}};
+const WindowLayout* layout = nullptr;
+WindowHandlers handlers;
 
 // Read by workers (RunOnUiThread) while the user-interface thread may be destroying the window.
 std::atomic<HWND> mainWindow = nullptr;
-std::array<HWND, Layout.size()> controls{};
-HMENU menu = nullptr;  // the hidden top-level entry "右键菜单"
+std::array<HWND, ControlCount> controls{};
+HMENU menu = nullptr;  // the hidden top-level entry whose items pop up
 HFONT pageFont = nullptr;
 DWORD uiThread = 0;
 
-UINT CommandId(ControlId control) {
+UINT CommandId(Control control) {
   return FirstControlId + static_cast<UINT>(control);
 }
 
@@ -81,11 +72,9 @@ void OnCommand(UINT id) {
       Close();
       return;
   }
-  if (id == CommandId(ControlId::按钮1)) OnSearchClicked();
-  if (id == CommandId(ControlId::按钮3)) OnPreviousPageClicked();
-  if (id == CommandId(ControlId::按钮2)) OnNextPageClicked();
-  if (id == CommandId(ControlId::按钮4)) OnRefreshClicked();
-  if (id == CommandId(ControlId::按钮5)) OnShowPanelClicked();
+  if (id < FirstControlId || id >= FirstControlId + ControlCount) return;
+  const auto* handler = ClickHandler(handlers, static_cast<Control>(id - FirstControlId));
+  if (handler != nullptr && *handler) (*handler)();
 }
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -108,9 +97,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       return 0;
     case WM_NOTIFY: {
       const auto* header = reinterpret_cast<const NMHDR*>(lParam);
-      if (header->hwndFrom == controls[static_cast<int>(ControlId::超级列表框1)] &&
-          header->code == NM_RCLICK) {
-        OnTableRightClick();
+      if (header->hwndFrom == ControlHandle(Control::ResultTable) && header->code == NM_RCLICK &&
+          handlers.tableRightClick) {
+        handlers.tableRightClick();
       }
       return 0;
     }
@@ -173,47 +162,54 @@ bool CreatePopupMenuItems() {
   menu = CreateMenu();
   const HMENU items = CreatePopupMenu();
   if (menu == nullptr || items == nullptr) return false;
-  AppendMenuW(items, MF_STRING, OpenLinkItem, ToWide("打开链接").c_str());
-  AppendMenuW(items, MF_STRING, CopyLinkItem, ToWide("复制链接").c_str());
+  UINT id = FirstMenuItemId;
+  for (const MenuItemLayout& item : layout->menuItems) {
+    AppendMenuW(items, MF_STRING, id++, ToWide(item.caption).c_str());
+  }
   // The window owns the menu but never shows it as a menu bar.
-  return AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(items), ToWide("右键菜单").c_str());
+  return AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(items),
+                     ToWide(layout->menuName).c_str());
 }
 
 void AddColumns(HWND table) {
   ListView_SetExtendedListViewStyle(table, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES);
-  for (int index = 0; index < static_cast<int>(Columns.size()); ++index) {
-    std::wstring header = ToWide(Columns[index].header);
+  for (int index = 0; index < static_cast<int>(ColumnCount); ++index) {
+    std::wstring header = ToWide(layout->columns[index].header);
     LVCOLUMNW column{};
     column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT;
     column.fmt = LVCFMT_LEFT;
-    column.cx = Columns[index].width;
+    column.cx = layout->columns[index].width;
     column.pszText = header.data();
     ListView_InsertColumn(table, index, &column);
   }
 }
 
-bool CreateControls(HINSTANCE instance) {
+// In layout order, which is also the Tab order.
+bool CreateControls(HINSTANCE instance, std::string_view startPage) {
   const auto guiFont = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
-  pageFont = CreateFontW(-16, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, GB2312_CHARSET,
-                         OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                         DEFAULT_PITCH | FF_DONTCARE, ToWide("黑体").c_str());
-  for (const ControlLayout& layout : Layout) {
-    const HWND control = CreateWindowExW(
-        layout.extendedStyle, layout.windowClass, ToWide(layout.text).c_str(), layout.style,
-        layout.left, layout.top, layout.width, layout.height, mainWindow,
-        reinterpret_cast<HMENU>(static_cast<UINT_PTR>(CommandId(layout.control))), instance,
-        nullptr);
+  const FontLayout& font = layout->pageFont;
+  pageFont = CreateFontW(font.height, 0, 0, 0, font.weight, FALSE, FALSE, FALSE,
+                         static_cast<BYTE>(font.charset), OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                         DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, ToWide(font.face).c_str());
+  for (const ControlLayout& place : layout->controls) {
+    const WindowClass windowClass = ClassOf(place);
+    const HWND control =
+        CreateWindowExW(windowClass.extendedStyle, windowClass.name, ToWide(place.caption).c_str(),
+                        windowClass.style | (place.enabled ? 0 : WS_DISABLED), place.rect.left,
+                        place.rect.top, place.rect.width, place.rect.height, mainWindow,
+                        reinterpret_cast<HMENU>(static_cast<UINT_PTR>(CommandId(place.control))),
+                        instance, nullptr);
     if (control == nullptr) return false;
-    controls[static_cast<int>(layout.control)] = control;
-    const bool isPageLabel = layout.control == ControlId::透明标签2 && pageFont != nullptr;
-    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(isPageLabel ? pageFont : guiFont),
+    controls[static_cast<std::size_t>(place.control)] = control;
+    const bool ownFont = place.control == Control::PageLabel && pageFont != nullptr;
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(ownFont ? pageFont : guiFont),
                  FALSE);
   }
-  SendMessageW(ControlHandle(ControlId::编辑框1), EM_SETLIMITTEXT, 0, 0);  // the platform's maximum
-  AddColumns(ControlHandle(ControlId::超级列表框1));
+  SendMessageW(ControlHandle(Control::KeywordBox), EM_SETLIMITTEXT, 0,
+               0);  // the platform's maximum
+  AddColumns(ControlHandle(Control::ResultTable));
 
-  return CreateBrowserPanel(ControlHandle(ControlId::超文本浏览框1),
-                            ToWide(StartPageAddress).c_str());
+  return CreateBrowserPanel(ControlHandle(Control::BrowserPanel), ToWide(startPage).c_str());
 }
 
 bool IsEnterKey(const MSG& message) {
@@ -231,14 +227,22 @@ bool IsOwnControl(HWND window) {
 HWND MainWindowHandle() {
   return mainWindow;
 }
-HWND ControlHandle(ControlId control) {
-  return controls[static_cast<int>(control)];
+HWND ControlHandle(Control control) {
+  return controls[static_cast<std::size_t>(control)];
 }
 HMENU PopupMenuHandle() {
   return GetSubMenu(menu, 0);
 }
 DWORD UiThreadId() {
   return uiThread;
+}
+MenuChoice MenuItemChoice(UINT item) {
+  if (layout == nullptr || item < FirstMenuItemId) return MenuChoice::None;
+  const std::size_t index = item - FirstMenuItemId;
+  return index < layout->menuItems.size() ? layout->menuItems[index].choice : MenuChoice::None;
+}
+const WindowHandlers& Handlers() {
+  return handlers;
 }
 
 void InitPlatform() {
@@ -258,16 +262,19 @@ void InitPlatform() {
   InitCommonControlsEx(&common);
 }
 
-bool CreateMainWindow() {
+bool CreateMainWindow(const WindowLayout& windowLayout, WindowHandlers windowHandlers,
+                      std::string_view startPage) {
+  layout = &windowLayout;
+  handlers = std::move(windowHandlers);
   const HINSTANCE instance = GetModuleHandleW(nullptr);
   if (!RegisterClasses(instance) || !CreatePopupMenuItems()) return false;
-  const int left = (GetSystemMetrics(SM_CXSCREEN) - NarrowWindowWidth) / 2;
-  const int top = (GetSystemMetrics(SM_CYSCREEN) - WindowHeight) / 2;
+  const int left = (GetSystemMetrics(SM_CXSCREEN) - layout->narrowWidth) / 2;
+  const int top = (GetSystemMetrics(SM_CYSCREEN) - layout->height) / 2;
   mainWindow =
-      CreateWindowExW(WS_EX_CONTROLPARENT, L"PelvaroMainWindow", ToWide("PelvaroV2.0").c_str(),
+      CreateWindowExW(WS_EX_CONTROLPARENT, L"PelvaroMainWindow", ToWide(layout->title).c_str(),
                       WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN, left, top,
-                      NarrowWindowWidth, WindowHeight, nullptr, nullptr, instance, nullptr);
-  if (mainWindow == nullptr || !CreateControls(instance)) return false;
+                      layout->narrowWidth, layout->height, nullptr, nullptr, instance, nullptr);
+  if (mainWindow == nullptr || !CreateControls(instance, startPage)) return false;
   ShowWindow(mainWindow, SW_SHOWNORMAL);
   UpdateWindow(mainWindow);
   return true;

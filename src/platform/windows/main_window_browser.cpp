@@ -1,7 +1,6 @@
 // The browser panel: the system web-browser control (IWebBrowser2) in a minimal OLE container of
 // our own. The container gives the control its place (client site, in-place site and frame) and
 // listens to its events for the about-to-open-a-new-window event.
-#include "app/commands.h"
 #include "platform/windows/main_window_win32.h"
 
 #include <exdisp.h>
@@ -160,7 +159,7 @@ struct Site final : IOleClientSite, IOleInPlaceSite, DWebBrowserEvents2 {
       // newer ones and would repeat it). Cancel stays false: the window is allowed and the
       // control opens it by its own means.
       case DISPID_NEWWINDOW2:
-        OnPanelNewWindow();
+        if (Handlers().panelNewWindow) Handlers().panelNewWindow();
         break;
       case DISPID_DOCUMENTCOMPLETE: {
         // The middle of the five text sizes.

@@ -3,20 +3,24 @@
 #pragma once
 
 #include "platform/controls.h"
+#include "platform/main_window.h"
 
 #include <windows.h>
 
 #include <type_traits>
 
 inline constexpr UINT RunOnUiThreadMessage = WM_APP + 1;
-inline constexpr UINT OpenLinkItem = 2001;  // "打开链接"
-inline constexpr UINT CopyLinkItem = 2002;  // "复制链接"
+inline constexpr UINT FirstMenuItemId = 2001;  // the popup menu's items follow in layout order
 
 // The live handles; null before CreateMainWindow and after the window is destroyed.
 HWND MainWindowHandle();
-HWND ControlHandle(ControlId control);
-HMENU PopupMenuHandle();  // the items of "右键菜单"
+HWND ControlHandle(Control control);
+HMENU PopupMenuHandle();  // the items of the popup menu
 DWORD UiThreadId();
+// The choice behind a popup menu item's id; None for 0 (the menu closed without a choice).
+MenuChoice MenuItemChoice(UINT item);
+// The handlers MainWindow was created with.
+const WindowHandlers& Handlers();
 
 // A call carried to the user-interface thread by RunOnUiThreadMessage.
 struct UiCall {

@@ -1,5 +1,6 @@
 #include "platform/system.h"
 
+#include "platform/web_address.h"
 #include "platform/windows/wide_text.h"
 
 #include <shellapi.h>
@@ -13,19 +14,6 @@ DWORD WINAPI RunWorker(LPVOID parameter) {
   const std::unique_ptr<std::function<void()>> job(static_cast<std::function<void()>*>(parameter));
   (*job)();
   return 0;
-}
-
-bool HasScheme(std::string_view address, std::string_view scheme) {
-  if (address.size() <= scheme.size()) return false;
-  for (std::size_t i = 0; i < scheme.size(); ++i) {
-    const char c = address[i];
-    if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != scheme[i]) return false;
-  }
-  return true;
-}
-
-bool IsWebAddress(std::string_view address) {
-  return HasScheme(address, "http://") || HasScheme(address, "https://");
 }
 
 // A harness that captures standard error (a file or a pipe) reads the text there; a box would wait
@@ -49,20 +37,20 @@ void StartDetachedWorker(std::function<void()> job) {
   CloseHandle(thread);
 }
 
-// Only web addresses are handed to the shell: a page could put a program or a file path in a link.
+// Only web addresses reach the shell: a page could put a program or a file path in a link.
 void OpenInDefaultBrowser(const AnsiText& address) {
   if (!IsWebAddress(address)) return;
   ShellExecuteW(nullptr, L"open", ToWide(address).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
-void ShowFatalErrorBox(const AnsiText& text) {
+void ShowFatalErrorBox(const AnsiText& text, const AnsiText& title) {
   if (const HANDLE standardError = CapturedStandardError()) {
     const std::string utf8 = FromWide(ToWide(text + "\n"), CP_UTF8);
     DWORD written = 0;
     WriteFile(standardError, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
     return;
   }
-  MessageBoxW(nullptr, ToWide(text).c_str(), ToWide("错误").c_str(),
+  MessageBoxW(nullptr, ToWide(text).c_str(), ToWide(title).c_str(),
               MB_OK | MB_ICONERROR | MB_TASKMODAL);
 }
 
