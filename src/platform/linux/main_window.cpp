@@ -356,12 +356,14 @@ gboolean MainWindow::KeyPressed(GtkWidget*, GdkEventKey* event, gpointer self) {
 
 // Tab and Shift+Tab go through the controls in the order of the layout table, the labels left
 // out, and from the last control on to the first; GTK's own order follows positions and passes
-// the table by. A control with stops of its own (the panel's page) goes through them before the
-// focus leaves it. The handler always answers for Tab, so that GTK's order never takes over.
+// the table by. The table is one stop (its header buttons are none, as a Windows list view's
+// header is none); the panel's page goes through its own stops before the focus leaves it. The
+// handler always answers for Tab, so that GTK's order never takes over.
 gboolean MainWindow::MoveFocus(GtkWidget* layout, GtkDirectionType direction, gpointer self) {
   if (direction != GTK_DIR_TAB_FORWARD && direction != GTK_DIR_TAB_BACKWARD) return FALSE;
   auto* window = static_cast<MainWindow*>(self);
   GtkWidget* current = gtk_container_get_focus_child(GTK_CONTAINER(layout));
+  GtkWidget* panel = window->Control(ControlId::超文本浏览框1);
 
   // The page hands the focus on when Tab leaves its last stop, and then gives the same Tab back
   // as unhandled: one key moves the focus once.
@@ -370,26 +372,29 @@ gboolean MainWindow::MoveFocus(GtkWidget* layout, GtkDirectionType direction, gp
   const guint32 keyTime = byKey ? event->key.time : 0;
   if (event != nullptr) gdk_event_free(event);
   if (byKey && keyTime == window->panelTabTime_) return TRUE;
-  if (event == nullptr &&
-      current == window->placed_[static_cast<std::size_t>(ControlId::超文本浏览框1)]) {
-    window->panelTabTime_ = window->tabTime_;
-  }
+  if (event == nullptr && current == panel) window->panelTabTime_ = window->tabTime_;
 
-  std::vector<GtkWidget*> order;
+  std::vector<ControlId> order;
   for (const Placement& place : Layout) {
-    GtkWidget* placed = window->placed_[static_cast<std::size_t>(place.id)];
-    if (!GTK_IS_LABEL(placed)) order.push_back(placed);
+    if (!GTK_IS_LABEL(window->Control(place.id))) order.push_back(place.id);
   }
   const int count = static_cast<int>(order.size());
   const int step = direction == GTK_DIR_TAB_FORWARD ? 1 : count - 1;
   int at = step == 1 ? count - 1 : 0;  // without a focus, the first control in the direction
   for (int i = 0; i < count; ++i) {
-    if (order[i] != current) continue;
-    if (gtk_widget_child_focus(current, direction)) return TRUE;
+    if (window->placed_[static_cast<std::size_t>(order[i])] != current) continue;
+    if (current == panel && gtk_widget_child_focus(panel, direction)) return TRUE;
     at = i;
   }
   for (int tried = 1; tried <= count; ++tried) {
-    if (gtk_widget_child_focus(order[(at + tried * step) % count], direction)) return TRUE;
+    GtkWidget* control = window->Control(order[(at + tried * step) % count]);
+    if (control == panel) {
+      if (gtk_widget_child_focus(panel, direction)) return TRUE;
+    } else if (gtk_widget_is_visible(control) && gtk_widget_is_sensitive(control) &&
+               gtk_widget_get_can_focus(control)) {
+      gtk_widget_grab_focus(control);
+      return TRUE;
+    }
   }
   return FALSE;
 }
