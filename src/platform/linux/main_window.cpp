@@ -355,10 +355,9 @@ gboolean MainWindow::KeyPressed(GtkWidget*, GdkEventKey* event, gpointer self) {
 }
 
 // Tab and Shift+Tab go through the controls in the order of the layout table, the labels left
-// out, and from the last control on to the first; GTK's own order follows positions and passes
-// the table by. The table is one stop (its header buttons are none, as a Windows list view's
-// header is none); the panel's page goes through its own stops before the focus leaves it. The
-// handler always answers for Tab, so that GTK's order never takes over.
+// out, and from the last control on to the first; GTK's own order, which follows positions and
+// passes the table by, never takes over. The table is one stop, its header buttons none (as in a
+// Windows list view); the panel's page goes through its own stops before the focus leaves it.
 gboolean MainWindow::MoveFocus(GtkWidget* layout, GtkDirectionType direction, gpointer self) {
   if (direction != GTK_DIR_TAB_FORWARD && direction != GTK_DIR_TAB_BACKWARD) return FALSE;
   auto* window = static_cast<MainWindow*>(self);
@@ -369,10 +368,11 @@ gboolean MainWindow::MoveFocus(GtkWidget* layout, GtkDirectionType direction, gp
   // as unhandled: one key moves the focus once.
   GdkEvent* event = gtk_get_current_event();
   const bool byKey = event != nullptr && event->type == GDK_KEY_PRESS;
+  const bool handedOn = event == nullptr && current == panel;
   const guint32 keyTime = byKey ? event->key.time : 0;
   if (event != nullptr) gdk_event_free(event);
   if (byKey && keyTime == window->panelTabTime_) return TRUE;
-  if (event == nullptr && current == panel) window->panelTabTime_ = window->tabTime_;
+  if (handedOn) window->panelTabTime_ = window->tabTime_;
 
   std::vector<ControlId> order;
   for (const Placement& place : Layout) {
