@@ -38,8 +38,9 @@ class WestonSession(GuiSession):
         if self.xwayland:
             # Weston listens for X clients itself and needs the directory of X sockets; the
             # window manager's trace records what X clients ask of it.
-            os.makedirs(X11_SOCKETS, exist_ok=True)
-            os.chmod(X11_SOCKETS, 0o1777)
+            if not os.path.isdir(X11_SOCKETS):
+                os.makedirs(X11_SOCKETS)
+                os.chmod(X11_SOCKETS, 0o1777)
             command += ["--xwayland", "--logger-scopes=log,xwm-wm-x11"]
         for name in ("DISPLAY", "WAYLAND_DISPLAY", "GDK_BACKEND"):
             self.env.pop(name, None)
