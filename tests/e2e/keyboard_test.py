@@ -108,15 +108,17 @@ class Focus:
         self.pyatspi, self.by_id = pyatspi, by_id
 
     def __call__(self):
-        focused = self.pyatspi.STATE_FOCUSED
-        for name, node in self.by_id.items():
-            try:
-                if name != PANEL and node.getState().contains(focused):
-                    return name
-            except Exception:
-                continue
         # The panel's view reports its focus late, and a page's link in the page's own process:
-        # the focus that no other control holds is the panel's.
+        # the focus that no other control holds is the panel's. A second look makes sure that no
+        # control was just passing the focus on to another.
+        for _ in range(2):
+            for name, node in self.by_id.items():
+                try:
+                    if name != PANEL and node.getState().contains(self.pyatspi.STATE_FOCUSED):
+                        return name
+                except Exception:
+                    continue
+            time.sleep(0.2)
         return PANEL
 
     def settle(self, before, timeout=3):
