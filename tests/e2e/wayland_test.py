@@ -13,8 +13,8 @@ The user's GTK settings ask for minimise and maximise buttons in every run.
 
     wayland_test.py gnome|gnome-native|xwayland|native PROGRAM [SCREENSHOT]
 
-gnome and gnome-native run under mutter, xwayland and native under weston (which takes the
-screenshot). Each shape runs in its own process: the AT-SPI client library keeps the first session
+gnome and gnome-native run under mutter, xwayland and native under weston. SCREENSHOT is the
+whole output under weston, the framed window under mutter with Xwayland. Each shape runs in its own process: the AT-SPI client library keeps the first session
 bus it meets. Exits with 77 (skipped) when the compositor or Xwayland is missing.
 """
 
@@ -52,6 +52,8 @@ def main(shape, program, screenshot=None):
             (check_x11_window if xwayland else check_wayland_window)(session, frame)
             if screenshot and compositor == "weston":
                 session.screenshot(screenshot)
+            elif screenshot and xwayland:
+                frame_picture(session, screenshot)
         end(app)
     return 1 if failures else 0
 
@@ -125,6 +127,17 @@ def check_x11_window(session, frame):
         first = tuple(map(int, asked[0])) if asked else None
         want = (*CENTRED, *CLIENT_NARROW)
         expect(first == want, f"the window asked for {first}, want {want}")
+
+
+def frame_picture(session, path):
+    """The window with the frame mutter drew, read from Xwayland (which holds the frame)."""
+    found = x11(session, "xdotool", "search", "--name", "^PelvaroV2.0$").split()
+    tree = x11(session, "xwininfo", "-tree", "-id", found[0]) if found else ""
+    parent = re.search(r"Parent window id: (0x[0-9a-f]+)", tree)
+    if parent:
+        wait_for(lambda: False, 2)  # let the panel and the fonts paint
+        subprocess.run(["import", "-window", parent.group(1), path], env=session.env,
+                       timeout=30)
 
 
 def check_wayland_window(session, frame):
