@@ -70,7 +70,11 @@ bool WaitNoLongerThanTheDeadline(HttpHandle* request) {
 }
 
 HttpHandle* Wrap(HINTERNET internet, HINTERNET session = nullptr) {
-  return internet != nullptr ? new HttpHandle{.internet = internet, .session = session} : nullptr;
+  if (internet == nullptr) return nullptr;
+  auto* handle = new HttpHandle;
+  handle->internet = internet;
+  handle->session = session;
+  return handle;
 }
 
 DWORD StatusCode(HINTERNET request) {
