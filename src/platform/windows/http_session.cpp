@@ -86,17 +86,20 @@ DWORD StatusCode(HINTERNET request) {
              : 0;
 }
 
-// The value of the response's Location line; empty without one.
-std::string Location(HINTERNET request) {
-  std::string location(2048, '\0');
-  DWORD size = static_cast<DWORD>(location.size());
-  if (!HttpQueryInfoA(request, HTTP_QUERY_LOCATION, location.data(), &size, nullptr)) {
+// The response's raw header block, read by the same rules on every platform for its status and
+// its Location; empty without a response.
+std::string RawHeaderBlock(HINTERNET request) {
+  std::string block(8192, '\0');
+  DWORD size = static_cast<DWORD>(block.size());
+  if (!HttpQueryInfoA(request, HTTP_QUERY_RAW_HEADERS_CRLF, block.data(), &size, nullptr)) {
     if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return {};
-    location.assign(size + 1, '\0');
-    if (!HttpQueryInfoA(request, HTTP_QUERY_LOCATION, location.data(), &size, nullptr)) return {};
+    block.assign(size + 1, '\0');
+    if (!HttpQueryInfoA(request, HTTP_QUERY_RAW_HEADERS_CRLF, block.data(), &size, nullptr)) {
+      return {};
+    }
   }
-  location.resize(size);
-  return location;
+  block.resize(size);
+  return block;
 }
 
 // The request flags for an address: secure or not by its scheme, the rest as first asked.
@@ -115,9 +118,11 @@ bool Send(HttpHandle* request, const std::string& headers, const std::uint8_t* b
 
 // Replaces the request's WinInet request with one for hop.target, on a connection of its own.
 bool OpenHop(HttpHandle* request, const RedirectHop& hop) {
-  const HINTERNET connection = InternetConnectA(request->session, hop.target.host.c_str(),
-                                                static_cast<INTERNET_PORT>(hop.target.port),
-                                                nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
+  std::string host = hop.target.host;
+  if (host.starts_with("[") && host.ends_with("]")) host = host.substr(1, host.size() - 2);
+  const HINTERNET connection =
+      InternetConnectA(request->session, host.c_str(), static_cast<INTERNET_PORT>(hop.target.port),
+                       nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
   if (connection == nullptr) return false;
   const HINTERNET next =
       HttpOpenRequestA(connection, hop.verb.c_str(), hop.target.path.c_str(), "HTTP/1.1", nullptr,
@@ -197,8 +202,9 @@ bool HttpSendRequest(HttpHandle* request, std::string_view headers, const std::u
   bool withBody = true;
   for (int hops = 0;; ++hops) {
     RedirectHop hop;
-    if (!NextRedirectHop(static_cast<int>(StatusCode(request->internet)),
-                         Location(request->internet), current, request->origin, verb, hop)) {
+    const std::string block = RawHeaderBlock(request->internet);
+    if (!NextRedirectHop(ResponseStatus(block), ResponseLocation(block), current, request->origin,
+                         verb, hop)) {
       return true;
     }
     withBody = withBody && hop.keepBody;
