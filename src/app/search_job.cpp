@@ -34,15 +34,18 @@ JobOrder& Order() {
   return *order;
 }
 
-bool Superseded(JobTicket ticket) {
-  return LastIssued.load() > ticket;
+// Whether the job's rows still belong in the table: not once a later job has emptied it. Rows
+// that go in before the later job gets there are emptied with the rest; and should that job keep
+// the table after all (the check box cleared in between), the earlier page stays whole before its
+// own. Called with the mutex held.
+bool RowsWanted(const JobOrder& order, JobTicket ticket) {
+  return ticket >= order.clearedBy;
 }
 
-// Whether the job may still put anything into the table or show its box; called with the mutex
-// held. A job that a later job's emptying has passed delivers nothing more, and with the check box
-// checked only the latest command's job delivers.
-bool StillWanted(const JobOrder& order, JobTicket ticket, bool clearing) {
-  return ticket >= order.clearedBy && !(clearing && Superseded(ticket));
+// Whether an empty page is still worth a box: with the check box checked, not once a later command
+// has been given.
+bool BoxWanted(const JobOrder& order, JobTicket ticket, bool clearing) {
+  return RowsWanted(order, ticket) && !(clearing && LastIssued.load() > ticket);
 }
 
 void MarkRowsDone(JobOrder& order, JobTicket ticket) {
@@ -103,14 +106,14 @@ void SearchJob(const SearchSettings& settings, const AnsiText& keyword, std::int
   const std::int32_t blocks =
       ParseResultPage(pageText, settings.shareDomain, [&](const ResultRow& row) {
         std::lock_guard lock(order.mutex);
-        if (StillWanted(order, ticket, clearing)) {
+        if (RowsWanted(order, ticket)) {
           AppendRow({row.fileName, row.size, row.sharer, row.link});
         }
       });
   bool showBox = false;
   if (blocks == 0) {
     std::lock_guard lock(order.mutex);
-    showBox = StillWanted(order, ticket, clearing);
+    showBox = BoxWanted(order, ticket, clearing);
   }
   // Done before the box: later pages need not wait until the user has closed it.
   MarkRowsDone(order, ticket);

@@ -29,10 +29,10 @@ void IssueJobTicket(JobTicket ticket);
 //
 // Jobs of commands that overlap share the window in command order, by their tickets: the label and
 // the previous-page button show the page of the latest command whose job has got that far. With
-// ClearCheckBox checked, a job whose command is no longer the latest delivers nothing (no rows, no
-// box), so the table ends holding the latest command's page alone. With it not checked, each page
-// is appended whole, in command order: a job waits, on its own thread, until the jobs of earlier
-// commands are done with their rows.
+// ClearCheckBox checked, the latest command's job empties the table and no earlier job adds a row
+// after that or shows its box, so the table ends holding the latest command's page alone. With it
+// not checked, each page is appended whole, in command order: a job waits, on its own thread,
+// until the jobs of earlier commands are done with their rows.
 void SearchJob(const SearchSettings& settings, const AnsiText& keyword, std::int32_t page,
                JobTicket ticket);
 // A job called on its own, as the latest command's: takes the next ticket and issues it.

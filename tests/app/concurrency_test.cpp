@@ -278,6 +278,29 @@ TEST_F(OverlapTest, SlowEarlierPageNeitherOvertakesNorMixesWithTheLaterOne) {
   }
 }
 
+// The user clears "是否删除当前页" between two commands: the earlier job has emptied the table,
+// the later one keeps it, so the earlier page stays, whole, before the later one.
+TEST_F(OverlapTest, CheckBoxClearedBetweenCommandsKeepsTheEarlierPageWhole) {
+  recording::SetCheckBox(true);
+  SlowPageService service(2);
+  CurrentKeyword = "k";
+  CurrentPage = 2;
+  OnRefreshClicked(service.Settings());
+  for (int tries = 0;
+       !std::ranges::count(recording::OperationKinds(), recording::Op::DeleteAllRows); ++tries) {
+    ASSERT_LT(tries, 1000) << "the first job did not empty the table";
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  recording::SetCheckBox(false);
+  CurrentPage = 3;
+  OnRefreshClicked(service.Settings());
+  ASSERT_TRUE(recording::JoinWorkers());
+
+  EXPECT_EQ(recording::Rows(), Joined(SlowPageService::Rows(2), SlowPageService::Rows(3)));
+  EXPECT_EQ(recording::LabelText(Control::PageLabel), "3");
+  EXPECT_TRUE(recording::MessageBoxes().empty());
+}
+
 // The earlier command's worker runs late, after the later one has set the label and the button:
 // they keep showing the later command's page, here page 1 with "上一页" disabled.
 TEST_F(OverlapTest, LabelAndButtonStayWithTheLatestCommandWhenAnEarlierJobStartsLate) {
