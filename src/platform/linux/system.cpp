@@ -12,11 +12,12 @@
 #include <system_error>
 #include <thread>
 
-void StartDetachedWorker(std::function<void()> job) {
+bool StartDetachedWorker(std::function<void()> job) {
   try {
     std::thread(std::move(job)).detach();
+    return true;
   } catch (const std::system_error&) {
-    // A worker that cannot be started is not reported.
+    return false;  // a worker that cannot be started is not reported
   }
 }
 

@@ -30,14 +30,15 @@ HANDLE CapturedStandardError() {
 
 }  // namespace
 
-void StartDetachedWorker(std::function<void()> job) {
+bool StartDetachedWorker(std::function<void()> job) {
   auto* owned = new std::function<void()>(std::move(job));
   const HANDLE thread = CreateThread(nullptr, 0, RunWorker, owned, 0, nullptr);
   if (thread == nullptr) {
     delete owned;  // a worker that cannot be started is not reported
-    return;
+    return false;
   }
   CloseHandle(thread);
+  return true;
 }
 
 // Only web addresses reach the shell: a page could put a program or a file path in a link.
