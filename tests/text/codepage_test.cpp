@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -145,6 +147,54 @@ TEST(Utf8ToGbk, RoundTripsEveryCharacterOfTheCodePage) {
       gbk += static_cast<char>(trail);
     }
   }
+  const AnsiText utf8 = GbkToUtf8(gbk);
+  EXPECT_EQ(Utf8ToGbk(Bytes(utf8)), Bytes(gbk));
+}
+
+// Windows's own table where GB18030 and glibc's CP936 disagree with it: the user-defined areas,
+// the symbols GB18030 moved, and the euro sign, which is the single byte 0x80 and not A2E3.
+TEST(CodePage936, DecodesAndEncodesAsWindowsWhereOtherTablesDiffer) {
+  std::ifstream file(std::string(PELVARO_FIXTURES) + "/cp936_windows_pairs.txt");
+  ASSERT_TRUE(file) << "fixture missing";
+  int checked = 0;
+  for (std::string line; std::getline(file, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream fields(line);
+    std::string hexBytes;
+    unsigned unit = 0;
+    fields >> hexBytes >> std::hex >> unit;
+    std::string bytes;
+    for (std::size_t i = 0; i + 1 < hexBytes.size(); i += 2)
+      bytes += static_cast<char>(std::stoi(hexBytes.substr(i, 2), nullptr, 16));
+    const std::u16string character(1, static_cast<char16_t>(unit));
+    EXPECT_EQ(TextToWide(bytes, 936), Units(character + u'\0')) << hexBytes;
+    EXPECT_EQ(WideToText(Units(character + u'\0')), bytes) << hexBytes;
+    EXPECT_EQ(Utf8ToGbk(Bytes(GbkToUtf8(bytes))), Bytes(bytes)) << hexBytes;
+    ++checked;
+  }
+  EXPECT_GT(checked, 0);
+}
+
+// Every pair a lead byte can start is a character of its own on Windows (the user-defined areas
+// are private-use characters), and each converts back to the same two bytes.
+TEST(CodePage936, RoundTripsEveryPairOfTheTable) {
+  std::string gbk;
+  for (int lead = 0x81; lead <= 0xFE; ++lead) {
+    for (int trail = 0x40; trail <= 0xFE; ++trail) {
+      if (trail == 0x7F) continue;
+      gbk += static_cast<char>(lead);
+      gbk += static_cast<char>(trail);
+    }
+  }
+  const ByteBuffer wide = TextToWide(gbk, 936);
+  ASSERT_EQ(wide.size(), gbk.size() + 2);  // one unit a pair, and the terminator
+  for (std::size_t i = 0; i + 2 < wide.size(); i += 2) {
+    const unsigned unit = wide[i] | wide[i + 1] << 8;
+    EXPECT_NE(unit, 0xFFFDu) << std::hex
+                             << (static_cast<unsigned char>(gbk[i]) << 8 |
+                                 static_cast<unsigned char>(gbk[i + 1]));
+  }
+  EXPECT_EQ(WideToText(wide), gbk);
   const AnsiText utf8 = GbkToUtf8(gbk);
   EXPECT_EQ(Utf8ToGbk(Bytes(utf8)), Bytes(gbk));
 }

@@ -1,12 +1,14 @@
-// The conversion calls over tables read once from iconv. Code page 936 comes from glibc's "CP936",
-// and for byte pairs it lacks (the user-defined areas, a few symbols) from the two-byte part of
-// "GB18030", which maps them as the Windows code page does. After that first read a conversion is
-// a table lookup per character: no iconv descriptor per call, no process locale, no shared state
-// but two constant tables.
+// The conversion calls on Linux. Code page 936 is ICU's converter "windows-936-2000", which
+// carries the Windows table itself: every single byte and every byte pair decodes, and every
+// character encodes, as on Windows (the user-defined areas and the symbols GB18030 moved included).
+// ICU is asked once per process, for the whole table in one call each way, and its answers are
+// kept in two arrays; a conversion is then a lookup per character under the system's own framing
+// (a byte from 0x81 leads a pair), with no converter state to share between threads.
 #include "platform/codepage.h"
 
-#include <glib.h>
-#include <iconv.h>
+#include <unicode/ucnv.h>
+#include <unicode/ucnv_err.h>
+#include <unicode/unorm2.h>
 
 #include <array>
 #include <climits>
@@ -14,75 +16,106 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 namespace {
 
 constexpr char16_t Replacement = 0xFFFD;
 constexpr char16_t Euro = 0x20AC;  // the single byte 0x80 of code page 936
 constexpr std::size_t Failed = SIZE_MAX;
+constexpr char WindowsCodePage936[] = "windows-936-2000";
 
-struct IconvCloser {
-  void operator()(void* cd) const { iconv_close(static_cast<iconv_t>(cd)); }
+struct ConverterCloser {
+  void operator()(UConverter* converter) const { ucnv_close(converter); }
 };
-using IconvHandle = std::unique_ptr<void, IconvCloser>;
+using Converter = std::unique_ptr<UConverter, ConverterCloser>;
 
-IconvHandle OpenIconv(const char* to, const char* from) {
-  iconv_t cd = iconv_open(to, from);
-  return IconvHandle(cd == reinterpret_cast<iconv_t>(-1) ? nullptr : cd);
-}
-
-// The one BMP character a byte pair decodes to, or 0 when the converter has none.
-char16_t DecodePair(void* cd, unsigned char lead, unsigned char trail) {
-  if (cd == nullptr) return 0;
-  char in[2] = {static_cast<char>(lead), static_cast<char>(trail)};
-  unsigned char out[8];
-  char* inPointer = in;
-  char* outPointer = reinterpret_cast<char*>(out);
-  std::size_t inLeft = sizeof in;
-  std::size_t outLeft = sizeof out;
-  iconv(static_cast<iconv_t>(cd), nullptr, nullptr, nullptr, nullptr);
-  if (iconv(static_cast<iconv_t>(cd), &inPointer, &inLeft, &outPointer, &outLeft) ==
-          static_cast<std::size_t>(-1) ||
-      inLeft != 0 || sizeof out - outLeft != 2) {
-    return 0;
-  }
-  const auto unit = static_cast<char16_t>(out[0] | out[1] << 8);
-  return unit >= 0xD800 && unit <= 0xDFFF ? 0 : unit;
+// A converter that skips what it cannot map, so that the offsets of what it wrote tell which
+// input each output came from.
+Converter OpenSkipping() {
+  UErrorCode status = U_ZERO_ERROR;
+  Converter converter(ucnv_open(WindowsCodePage936, &status));
+  if (U_FAILURE(status)) return nullptr;
+  ucnv_setToUCallBack(converter.get(), UCNV_TO_U_CALLBACK_SKIP, nullptr, nullptr, nullptr, &status);
+  ucnv_setFromUCallBack(converter.get(), UCNV_FROM_U_CALLBACK_SKIP, nullptr, nullptr, nullptr,
+                        &status);
+  return U_SUCCESS(status) ? std::move(converter) : nullptr;
 }
 
 // Code page 936 both ways. decode holds the character of every pair whose lead byte is 0x81 to
 // 0xFF (0: none); encode holds, per BMP character, 0 (none), a single byte below 0x100, or
-// lead << 8 | trail.
+// lead << 8 | trail. Without ICU's converter both stay empty and every character is replaced.
 struct GbkTables {
   std::array<char16_t, 0x7F * 0x100> decode{};
   std::array<std::uint16_t, 0x10000> encode{};
 
   GbkTables() {
-    const IconvHandle cp936 = OpenIconv("UTF-16LE", "CP936");
-    const IconvHandle gb18030 = OpenIconv("UTF-16LE", "GB18030");
-    std::array<bool, 0x7F * 0x100> fromGb18030{};
+    const Converter converter = OpenSkipping();
+    if (!converter) return;
+    ReadPairs(converter.get());
+    ReadCharacters(converter.get());
+    for (unsigned byte = 1; byte < 0x80; ++byte)
+      encode[byte] = static_cast<std::uint16_t>(byte);
+  }
+
+  // Every pair a lead byte can start, one after another; a pair the converter cannot map gives no
+  // unit, and one it would read otherwise than as a pair (none in this table) is left out.
+  void ReadPairs(UConverter* converter) {
+    std::vector<char> pairs;
     for (unsigned lead = 0x81; lead <= 0xFE; ++lead) {
       for (unsigned trail = 0x40; trail <= 0xFE; ++trail) {
         if (trail == 0x7F) continue;
-        const unsigned index = (lead - 0x81) * 0x100 + trail;
-        decode[index] = DecodePair(cp936.get(), lead, trail);
-        if (decode[index] != 0) continue;
-        decode[index] = DecodePair(gb18030.get(), lead, trail);
-        fromGb18030[index] = true;
+        pairs.push_back(static_cast<char>(lead));
+        pairs.push_back(static_cast<char>(trail));
       }
     }
-    // The reverse: the first pair of a character wins, and pairs of glibc's own table come
-    // before those filled in from GB18030, so every character code page 936 holds keeps its code.
-    for (const bool secondPass : {false, true}) {
-      for (unsigned index = 0; index < decode.size(); ++index) {
-        const char16_t unit = decode[index];
-        if (unit == 0 || encode[unit] != 0 || fromGb18030[index] != secondPass) continue;
-        encode[unit] = static_cast<std::uint16_t>((index / 0x100 + 0x81) << 8 | index % 0x100);
-      }
+    std::vector<char16_t> units(pairs.size());
+    std::vector<std::int32_t> offsets(pairs.size());
+    UChar* out = reinterpret_cast<UChar*>(units.data());
+    const char* in = pairs.data();
+    UErrorCode status = U_ZERO_ERROR;
+    ucnv_toUnicode(converter, &out, out + units.size(), &in, in + pairs.size(), offsets.data(),
+                   true, &status);
+    if (U_FAILURE(status)) return;
+    const std::size_t count =
+        static_cast<std::size_t>(out - reinterpret_cast<UChar*>(units.data()));
+    for (std::size_t k = 0; k < count; ++k) {
+      const bool alone = (k == 0 || offsets[k - 1] != offsets[k]) &&
+                         (k + 1 == count || offsets[k + 1] != offsets[k]);
+      if (offsets[k] < 0 || offsets[k] % 2 != 0 || !alone) continue;
+      const auto lead = static_cast<unsigned char>(pairs[offsets[k]]);
+      const auto trail = static_cast<unsigned char>(pairs[offsets[k] + 1]);
+      decode[(lead - 0x81) * 0x100 + trail] = units[k];
     }
-    for (unsigned byte = 1; byte < 0x80; ++byte)
-      encode[byte] = static_cast<std::uint16_t>(byte);
-    encode[Euro] = 0x80;
+  }
+
+  // Every BMP character but the surrogates; each gives its one or two bytes, or none.
+  void ReadCharacters(UConverter* converter) {
+    std::vector<char16_t> characters;
+    for (unsigned unit = 0x80; unit <= 0xFFFF; ++unit) {
+      if (unit < 0xD800 || unit > 0xDFFF) characters.push_back(static_cast<char16_t>(unit));
+    }
+    std::vector<char> bytes(2 * characters.size());
+    std::vector<std::int32_t> offsets(bytes.size());
+    char* out = bytes.data();
+    const UChar* in = reinterpret_cast<const UChar*>(characters.data());
+    UErrorCode status = U_ZERO_ERROR;
+    ucnv_fromUnicode(converter, &out, out + bytes.size(), &in, in + characters.size(),
+                     offsets.data(), true, &status);
+    if (U_FAILURE(status)) return;
+    const std::size_t count = static_cast<std::size_t>(out - bytes.data());
+    for (std::size_t k = 0; k < count;) {
+      std::size_t end = k + 1;
+      while (end < count && offsets[end] == offsets[k])
+        ++end;
+      if (offsets[k] >= 0 && end - k <= 2) {
+        std::uint16_t code = static_cast<unsigned char>(bytes[k]);
+        if (end - k == 2)
+          code = static_cast<std::uint16_t>(code << 8 | static_cast<unsigned char>(bytes[k + 1]));
+        encode[characters[offsets[k]]] = code;
+      }
+      k = end;
+    }
   }
 };
 
@@ -271,6 +304,13 @@ bool IsCombiningMark(char16_t unit) {
   return unit >= 0x0300 && unit <= 0x036F;
 }
 
+// The precomposed form of a base character and a combining mark, or a negative value.
+UChar32 ComposePair(char16_t base, char16_t mark) {
+  UErrorCode status = U_ZERO_ERROR;
+  const UNormalizer2* nfc = unorm2_getNFCInstance(&status);
+  return U_SUCCESS(status) ? unorm2_composePair(nfc, base, mark) : -1;
+}
+
 // UTF-16 to code page 936. A character the code page cannot hold becomes "?" (a surrogate pair is
 // one character). With the composite check a base character and a following combining mark that
 // have a precomposed form in the code page (the tone-marked pinyin vowels) become that form.
@@ -291,9 +331,8 @@ std::size_t EncodeGbk(const char16_t* in, std::size_t n, bool compositeCheck, Si
       code = gbk.encode[unit];
     }
     if (combines) {
-      gunichar composed = 0;
-      if (g_unichar_compose(unit, in[i + 1], &composed) && composed < 0x10000 &&
-          gbk.encode[composed] != 0) {
+      const UChar32 composed = ComposePair(unit, in[i + 1]);
+      if (composed > 0 && composed < 0x10000 && gbk.encode[composed] != 0) {
         code = gbk.encode[composed];
         ++i;
       }
