@@ -4,8 +4,10 @@
 #include "text/text_ops.h"
 
 #include <algorithm>
+#include <bit>
 #include <climits>
 #include <cstddef>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -13,6 +15,10 @@ namespace {
 // Wide texts travel as little-endian byte pairs whatever the host order.
 ByteBuffer UnitsToBytes(const char16_t* units, std::size_t count) {
   ByteBuffer bytes(count * 2);
+  if constexpr (std::endian::native == std::endian::little) {
+    if (count != 0) std::memcpy(bytes.data(), units, count * 2);
+    return bytes;
+  }
   for (std::size_t i = 0; i < count; ++i) {
     bytes[2 * i] = static_cast<std::uint8_t>(units[i] & 0xFF);
     bytes[2 * i + 1] = static_cast<std::uint8_t>(units[i] >> 8);
@@ -24,13 +30,14 @@ ByteBuffer UnitsToBytes(const char16_t* units, std::size_t count) {
 // a missing terminator never makes a conversion read beyond the buffer. An odd last byte is no
 // unit.
 std::u16string TerminatedUnits(const ByteBuffer& wide) {
-  std::u16string units;
-  units.reserve(wide.size() / 2);
-  for (std::size_t i = 0; i + 1 < wide.size(); i += 2) {
-    const auto unit = static_cast<char16_t>(wide[i] | wide[i + 1] << 8);
-    if (unit == 0) break;
-    units.push_back(unit);
+  std::u16string units(wide.size() / 2, u'\0');
+  if constexpr (std::endian::native == std::endian::little) {
+    if (!units.empty()) std::memcpy(units.data(), wide.data(), units.size() * 2);
+  } else {
+    for (std::size_t i = 0; i < units.size(); ++i)
+      units[i] = static_cast<char16_t>(wide[2 * i] | wide[2 * i + 1] << 8);
   }
+  units.resize(std::min(units.size(), units.find(u'\0')));
   return units;
 }
 

@@ -41,6 +41,7 @@ RegexObject::RegexObject() {
 RegexObject::~RegexObject() {
   Release();
   subject_.clear();
+  subjectUnits_.clear();
   RegexLeaveThread();
 }
 
@@ -65,7 +66,8 @@ bool RegexObject::Create(std::string_view pattern, std::string_view subject,
                                   ? ReplaceText(pattern, QuotePlaceholder, "\"", 1, -1, true)
                                   : AnsiText(pattern);
   RegexSetPattern(regex_, ToUtf16(expression));
-  matches_ = RegexExecute(regex_, ToUtf16(subject));
+  subjectUnits_ = ToUtf16(subject);
+  matches_ = RegexExecute(regex_, subjectUnits_);
   subject_.assign(subject);
   return matches_ != nullptr;
 }
@@ -76,7 +78,7 @@ AnsiText RegexObject::PatternText() const {
 
 AnsiText RegexObject::Replace(std::string_view replacement) const {
   std::u16string replaced;
-  if (!RegexReplace(regex_, ToUtf16(subject_), ToUtf16(replacement), replaced)) return {};
+  if (!RegexReplace(regex_, subjectUnits_, ToUtf16(replacement), replaced)) return {};
   return FromUtf16(replaced);
 }
 
@@ -142,29 +144,60 @@ AnsiText EscapeRegexText(std::string_view text) {
 
 namespace {
 
-// How much of text a collection needs: no match can end beyond the end of the last right marker,
-// and the engine, trying each left marker in turn, would otherwise scan on to the end of the text
-// from every left marker that has no right marker after it (quadratic on a hostile page). Only
-// where that holds for certain is the text cut: both markers are fixed runs of single characters
-// (no backslash, "|", "^" or "$" left in them after escaping), so the rightmost start of a right
-// marker is also its rightmost end, and the greedy, anchored search for it backtracks once from
-// the end of the text. The cut is taken only when the match's text is the subject's own bytes.
-// Returns the length to keep: 0 when no right marker occurs (nothing can be collected), the
-// whole text when it cannot be cut safely.
-std::size_t CollectionExtent(std::string_view text, std::string_view leftMarker,
+// Sets the regular-expression component up on this thread for one collection.
+struct RegexThread {
+  RegexThread() { RegexEnterThread(); }
+  ~RegexThread() { RegexLeaveThread(); }
+  RegexThread(const RegexThread&) = delete;
+  RegexThread& operator=(const RegexThread&) = delete;
+};
+
+// One expression run over a subject that is already UTF-16, with the options a collection uses
+// (letter case ignored, multiline), as RegexObject would run it: the page is converted once for
+// both expressions of a collection, and the engine is handed the units as they are.
+struct UnitMatches {
+  RegexInstance* regex = nullptr;
+  RegexMatchList* matches = nullptr;
+
+  UnitMatches(std::string_view pattern, std::u16string_view subject, bool multiline, bool global) {
+    regex = RegexCreate();
+    RegexSetOption(regex, RegexOption::IgnoreCase, true);
+    RegexSetOption(regex, RegexOption::Multiline, multiline);
+    RegexSetOption(regex, RegexOption::Singleline, true);
+    RegexSetOption(regex, RegexOption::Global, global);
+    RegexSetPattern(regex, ToUtf16(pattern));
+    matches = RegexExecute(regex, subject);
+  }
+  ~UnitMatches() {
+    RegexReleaseMatches(matches);
+    RegexRelease(regex);
+  }
+  UnitMatches(const UnitMatches&) = delete;
+  UnitMatches& operator=(const UnitMatches&) = delete;
+};
+
+constexpr std::size_t NoRightMarker = 0;
+
+// How much of the subject a collection needs: no match can end beyond the end of the last right
+// marker, and the engine, trying each left marker in turn, would otherwise scan on to the end of
+// the text from every left marker that has no right marker after it (quadratic on a hostile
+// page). Only where that holds for certain is the subject cut: both markers are fixed runs of
+// single characters (no backslash, "|", "^" or "$" left in them after escaping), so the rightmost
+// start of a right marker is also its rightmost end, and the greedy, anchored search for it
+// backtracks once from the end of the text. Returns the units to keep: NoRightMarker when no right
+// marker occurs (nothing can be collected), the whole subject when it cannot be cut safely.
+std::size_t CollectionExtent(std::u16string_view units, std::string_view leftMarker,
                              std::string_view rightMarker, const AnsiText& escapedRight) {
   const auto plain = [](std::string_view marker) {
     return marker.find_first_of("\\|^$") == std::string_view::npos;
   };
-  if (rightMarker.empty() || !plain(leftMarker) || !plain(rightMarker)) return text.size();
-  RegexObject last;
-  if (!last.Create(JoinTexts({"^[\\s\\S]*", escapedRight}), text,
-                   {.multiline = false, .global = false})) {
-    return text.size();
-  }
-  if (last.MatchCount() == 0) return 0;
-  const AnsiText prefix = last.MatchText(1);
-  return text.starts_with(prefix) ? prefix.size() : text.size();
+  if (rightMarker.empty() || !plain(leftMarker) || !plain(rightMarker)) return units.size();
+  const UnitMatches last(JoinTexts({"^[\\s\\S]*", escapedRight}), units, false, false);
+  if (last.matches == nullptr) return units.size();
+  std::int32_t firstIndex = 0;
+  std::int32_t length = 0;
+  if (!RegexMatchSpan(last.matches, 0, firstIndex, length)) return NoRightMarker;
+  return std::min(units.size(), static_cast<std::size_t>(firstIndex) + length);
 }
 
 }  // namespace
@@ -174,19 +207,23 @@ std::int32_t CollectBetween(std::string_view text, std::string_view leftMarker,
                             const CollectOptions& options) {
   TextArray ownResults;
   TextArray& collected = results != nullptr ? *results : ownResults;
-  RegexObject regex;
+  const RegexThread thread;
   collected.clear();
+  const std::u16string units = ToUtf16(text);
   const AnsiText escapedRight = EscapeRegexText(rightMarker);
-  const std::size_t extent = CollectionExtent(text, leftMarker, rightMarker, escapedRight);
+  const std::size_t extent = CollectionExtent(units, leftMarker, rightMarker, escapedRight);
   // An empty text is still searched: empty markers match there once.
-  if (extent == 0 && !text.empty()) return 0;
+  if (extent == NoRightMarker && !text.empty()) return 0;
   const AnsiText expression =
       JoinTexts({EscapeRegexText(leftMarker), "([\\s|\\S]*?)", escapedRight});
-  regex.Create(expression, text.substr(0, extent));
-  const std::int32_t n = regex.MatchCount();
+  const UnitMatches regex(expression, std::u16string_view(units).substr(0, extent), true, true);
+  const std::int32_t n = RegexMatchCount(regex.matches);
   collected.reserve(static_cast<std::size_t>(n));
-  for (std::int32_t i = 1; i <= n; ++i) {
-    const AnsiText between = regex.SubmatchText(i, 1);
+  std::u16string group;
+  for (std::int32_t i = 0; i < n; ++i) {
+    const AnsiText between = RegexGroupAt(regex.matches, i, 0, group) == RegexGroupState::Matched
+                                 ? FromUtf16(group)
+                                 : AnsiText();
     const bool limited = options.maxLength != 0;
     if (limited && TextLength(between) > options.maxLength) continue;
     const bool right = options.keepRight && !(limited && options.keepLeft);

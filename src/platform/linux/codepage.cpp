@@ -43,13 +43,14 @@ Converter OpenSkipping() {
 }
 
 // Code page 936 both ways. decode holds the character of every pair whose lead byte is 0x81 to
-// 0xFF (0: none); encode holds, per BMP character, 0 (none), a single byte below 0x100, or
+// 0xFF (U+FFFD: none); encode holds, per BMP character, 0 (none), a single byte below 0x100, or
 // lead << 8 | trail. Without ICU's converter both stay empty and every character is replaced.
 struct GbkTables {
   std::array<char16_t, 0x7F * 0x100> decode{};
   std::array<std::uint16_t, 0x10000> encode{};
 
   GbkTables() {
+    decode.fill(Replacement);
     const Converter converter = OpenSkipping();
     if (!converter) return;
     ReadPairs(converter.get());
@@ -131,13 +132,20 @@ Page PageOf(unsigned codePage) {
   return codePage == CodePageUtf8 ? Page::Utf8 : Page::Unsupported;
 }
 
-// Where converted units or bytes go: a counter for a sizing call, or the caller's buffer, which
-// refuses a unit that does not fit so that the whole call fails with nothing written beyond it.
+// Where converted units or bytes go: a counter for a sizing call; the caller's buffer, which
+// refuses a unit that does not fit so that the whole call fails with nothing written beyond it;
+// or, when the buffer holds the most the input can give, the buffer without a check per unit.
+// PutAscii takes a run of ASCII input (bytes or units) at once.
 template <typename Unit>
 struct CountingSink {
   std::size_t count = 0;
   bool Put(Unit) {
     ++count;
+    return true;
+  }
+  template <typename In>
+  bool PutAscii(const In*, std::size_t length) {
+    count += length;
     return true;
   }
 };
@@ -152,12 +160,53 @@ struct WritingSink {
     out[count++] = unit;
     return true;
   }
+  template <typename In>
+  bool PutAscii(const In* in, std::size_t length) {
+    if (capacity - count < length) return false;
+    for (std::size_t k = 0; k < length; ++k)
+      out[count + k] = static_cast<Unit>(in[k]);
+    count += length;
+    return true;
+  }
 };
 
-bool IsAsciiRun(const unsigned char* p) {
-  std::uint64_t word;
-  std::memcpy(&word, p, sizeof word);
-  return (word & 0x8080808080808080u) == 0;
+template <typename Unit>
+struct RoomySink {
+  Unit* out;
+  std::size_t count = 0;
+  bool Put(Unit unit) {
+    out[count++] = unit;
+    return true;
+  }
+  template <typename In>
+  bool PutAscii(const In* in, std::size_t length) {
+    for (std::size_t k = 0; k < length; ++k)
+      out[count + k] = static_cast<Unit>(in[k]);
+    count += length;
+    return true;
+  }
+};
+
+// The end of the run of ASCII bytes from i, in steps of 8 (the rest goes byte by byte).
+std::size_t AsciiRunEnd(const unsigned char* in, std::size_t i, std::size_t n) {
+  while (i + 8 <= n) {
+    std::uint64_t word;
+    std::memcpy(&word, in + i, sizeof word);
+    if ((word & 0x8080808080808080u) != 0) break;
+    i += 8;
+  }
+  return i;
+}
+
+// The same for UTF-16 units, in steps of 4.
+std::size_t AsciiRunEnd(const char16_t* in, std::size_t i, std::size_t n) {
+  while (i + 4 <= n) {
+    std::uint64_t word;
+    std::memcpy(&word, in + i, sizeof word);
+    if ((word & 0xFF80FF80FF80FF80u) != 0) break;
+    i += 4;
+  }
+  return i;
 }
 
 // Code page 936 to UTF-16. A byte of 0x81 or above takes the next byte with it, as everywhere in
@@ -168,29 +217,26 @@ std::size_t DecodeGbk(const unsigned char* in, std::size_t n, Sink& sink) {
   const GbkTables& gbk = Gbk();
   std::size_t i = 0;
   while (i < n) {
-    if (i + 8 <= n && IsAsciiRun(in + i)) {
-      for (std::size_t end = i + 8; i < end; ++i) {
-        if (!sink.Put(in[i])) return Failed;
-      }
-      continue;
+    if (const std::size_t end = AsciiRunEnd(in, i, n); end != i) {
+      if (!sink.PutAscii(in + i, end - i)) return Failed;
+      i = end;
     }
-    const unsigned char byte = in[i];
-    char16_t unit;
-    if (byte < 0x80) {
-      unit = byte;
-      i += 1;
-    } else if (byte == 0x80) {
-      unit = Euro;
-      i += 1;
-    } else if (i + 1 < n && in[i + 1] != 0) {
-      unit = gbk.decode[(byte - 0x81) * 0x100 + in[i + 1]];
-      if (unit == 0) unit = Replacement;
+    // Text runs in stretches of one kind: ASCII bytes, then pairs.
+    while (i < n && in[i] < 0x80) {
+      if (!sink.Put(in[i])) return Failed;
+      ++i;
+    }
+    while (i + 1 < n && in[i] > 0x80 && in[i + 1] != 0) {
+      if (!sink.Put(gbk.decode[(in[i] - 0x81) * 0x100 + in[i + 1]])) return Failed;
       i += 2;
-    } else {
-      unit = Replacement;
-      i += 1;
     }
-    if (!sink.Put(unit)) return Failed;
+    if (i < n && in[i] >= 0x80) {
+      // The euro sign, or a lead byte at the end or before a zero byte.
+      if (in[i] == 0x80 || i + 1 == n || in[i + 1] == 0) {
+        if (!sink.Put(in[i] == 0x80 ? Euro : Replacement)) return Failed;
+        ++i;
+      }
+    }
   }
   return sink.count;
 }
@@ -201,11 +247,10 @@ template <typename Sink>
 std::size_t DecodeUtf8(const unsigned char* in, std::size_t n, Sink& sink) {
   std::size_t i = 0;
   while (i < n) {
-    if (i + 8 <= n && IsAsciiRun(in + i)) {
-      for (std::size_t end = i + 8; i < end; ++i) {
-        if (!sink.Put(in[i])) return Failed;
-      }
-      continue;
+    if (const std::size_t end = AsciiRunEnd(in, i, n); end != i) {
+      if (!sink.PutAscii(in + i, end - i)) return Failed;
+      i = end;
+      if (i == n) break;
     }
     const unsigned char lead = in[i++];
     if (lead < 0x80) {
@@ -262,11 +307,19 @@ bool IsHighSurrogate(char16_t unit) {
 bool IsLowSurrogate(char16_t unit) {
   return unit >= 0xDC00 && unit <= 0xDFFF;
 }
+bool IsSurrogate(char16_t unit) {
+  return unit >= 0xD800 && unit <= 0xDFFF;
+}
 
 // UTF-16 to UTF-8; a surrogate without its partner becomes U+FFFD.
 template <typename Sink>
 std::size_t EncodeUtf8(const char16_t* in, std::size_t n, Sink& sink) {
   for (std::size_t i = 0; i < n; ++i) {
+    if (const std::size_t end = AsciiRunEnd(in, i, n); end != i) {
+      if (!sink.PutAscii(in + i, end - i)) return Failed;
+      i = end;
+      if (i == n) break;
+    }
     std::uint32_t value = in[i];
     if (value < 0x80) {
       if (!sink.Put(static_cast<char>(value))) return Failed;
@@ -318,10 +371,31 @@ template <typename Sink>
 std::size_t EncodeGbk(const char16_t* in, std::size_t n, bool compositeCheck, Sink& sink) {
   const GbkTables& gbk = Gbk();
   for (std::size_t i = 0; i < n; ++i) {
+    // Without the composite check, a stretch of characters from the table at once.
+    while (!compositeCheck && i < n && in[i] >= 0x80 && !IsSurrogate(in[i])) {
+      const std::uint16_t code = gbk.encode[in[i]];
+      if (code >= 0x100) {
+        if (!sink.Put(static_cast<char>(code >> 8)) || !sink.Put(static_cast<char>(code & 0xFF)))
+          return Failed;
+      } else if (!sink.Put(code == 0 ? '?' : static_cast<char>(code))) {
+        return Failed;
+      }
+      ++i;
+    }
+    if (i == n) break;
     const char16_t unit = in[i];
     const bool combines = compositeCheck && i + 1 < n && IsCombiningMark(in[i + 1]);
     if (unit < 0x80 && !combines) {
-      if (!sink.Put(static_cast<char>(unit))) return Failed;
+      // A run of ASCII at once; its last unit may take a combining mark after it, so under the
+      // composite check that one goes the long way.
+      const std::size_t end = AsciiRunEnd(in, i, n);
+      const std::size_t run = end - i - (compositeCheck && end != i ? 1 : 0);
+      if (run > 1) {
+        if (!sink.PutAscii(in + i, run)) return Failed;
+        i += run - 1;
+      } else if (!sink.Put(static_cast<char>(unit))) {
+        return Failed;
+      }
       continue;
     }
     std::uint16_t code = unit < 0x80 ? unit : 0;
@@ -377,6 +451,9 @@ int ConvertToWide(unsigned codePage, unsigned flags, const char* input, int inpu
                                     : DecodeUtf8(bytes, length, sink));
   };
   if (outputCapacity == 0) return convert(CountingSink<char16_t>());
+  // Neither code page gives more units than it reads bytes.
+  if (static_cast<std::size_t>(outputCapacity) >= length)
+    return convert(RoomySink<char16_t>{output});
   return convert(WritingSink<char16_t>{output, static_cast<std::size_t>(outputCapacity)});
 }
 
@@ -392,5 +469,8 @@ int ConvertFromWide(unsigned codePage, unsigned flags, const char16_t* input, in
                                     : EncodeUtf8(input, length, sink));
   };
   if (outputCapacity == 0) return convert(CountingSink<char>());
+  // A unit gives at most two bytes in code page 936 and three in UTF-8.
+  const std::size_t most = (page == Page::Gbk ? 2 : 3) * length;
+  if (static_cast<std::size_t>(outputCapacity) >= most) return convert(RoomySink<char>{output});
   return convert(WritingSink<char>{output, static_cast<std::size_t>(outputCapacity)});
 }
