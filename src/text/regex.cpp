@@ -182,22 +182,38 @@ constexpr std::size_t NoRightMarker = 0;
 // marker, and the engine, trying each left marker in turn, would otherwise scan on to the end of
 // the text from every left marker that has no right marker after it (quadratic on a hostile
 // page). Only where that holds for certain is the subject cut: both markers are fixed runs of
-// single characters (no backslash, "|", "^" or "$" left in them after escaping), so the rightmost
-// start of a right marker is also its rightmost end, and the greedy, anchored search for it
-// backtracks once from the end of the text. Returns the units to keep: NoRightMarker when no right
-// marker occurs (nothing can be collected), the whole subject when it cannot be cut safely.
+// single characters (no backslash, "|", "^" or "$" left in them after escaping), so every
+// occurrence of the right marker has the same length and the one that starts last also ends last.
+// The occurrences are found left to right without overlap, in one pass; one that overlaps the
+// last of them can only start inside it, so the search goes on from there. Returns the units to
+// keep: NoRightMarker when no right marker occurs (nothing can be collected), the whole subject
+// when it cannot be cut safely.
 std::size_t CollectionExtent(std::u16string_view units, std::string_view leftMarker,
                              std::string_view rightMarker, const AnsiText& escapedRight) {
   const auto plain = [](std::string_view marker) {
     return marker.find_first_of("\\|^$") == std::string_view::npos;
   };
   if (rightMarker.empty() || !plain(leftMarker) || !plain(rightMarker)) return units.size();
-  const UnitMatches last(JoinTexts({"^[\\s\\S]*", escapedRight}), units, false, false);
-  if (last.matches == nullptr) return units.size();
-  std::int32_t firstIndex = 0;
+  std::int32_t first = 0;
   std::int32_t length = 0;
-  if (!RegexMatchSpan(last.matches, 0, firstIndex, length)) return NoRightMarker;
-  return std::min(units.size(), static_cast<std::size_t>(firstIndex) + length);
+  {
+    const UnitMatches all(escapedRight, units, false, true);
+    if (all.matches == nullptr) return units.size();
+    const std::int32_t count = RegexMatchCount(all.matches);
+    if (count == 0) return NoRightMarker;
+    if (!RegexMatchSpan(all.matches, count - 1, first, length)) return units.size();
+  }
+  for (;;) {
+    const std::size_t from = static_cast<std::size_t>(first) + 1;
+    if (from >= units.size()) break;
+    const UnitMatches later(escapedRight, units.substr(from), false, false);
+    std::int32_t laterFirst = 0;
+    std::int32_t laterLength = 0;
+    if (!RegexMatchSpan(later.matches, 0, laterFirst, laterLength)) break;
+    first = static_cast<std::int32_t>(from) + laterFirst;
+    length = laterLength;
+  }
+  return std::min(units.size(), static_cast<std::size_t>(first) + length);
 }
 
 }  // namespace
