@@ -42,21 +42,30 @@ Converter OpenSkipping() {
   return U_SUCCESS(status) ? std::move(converter) : nullptr;
 }
 
-// Code page 936 both ways. decode holds the character of every pair whose lead byte is 0x81 to
-// 0xFF (U+FFFD: none); encode holds, per BMP character, 0 (none), a single byte below 0x100, or
-// lead << 8 | trail. Without ICU's converter both stay empty and every character is replaced.
+// Code page 936 both ways. decode holds the character of every pair, by lead << 8 | trail, whose
+// lead byte is 0x81 to 0xFF (U+FFFD: none); encode holds, per BMP character, 0 (none), a single
+// byte below 0x100, or lead << 8 | trail. Without ICU's converter both stay empty and every
+// character is replaced.
 struct GbkTables {
-  std::array<char16_t, 0x7F * 0x100> decode{};
+  std::array<char16_t, 0x10000> decode{};  // by lead << 8 | trail
   std::array<std::uint16_t, 0x10000> encode{};
+  // What one byte alone reads as: itself below 0x80, the euro sign, or (a lead byte without its
+  // trail) U+FFFD; and per BMP character what it becomes, "?" for one the code page lacks.
+  std::array<char16_t, 0x100> single{};
+  std::array<std::uint16_t, 0x10000> encodeOrMark{};
 
   GbkTables() {
     decode.fill(Replacement);
-    const Converter converter = OpenSkipping();
-    if (!converter) return;
-    ReadPairs(converter.get());
-    ReadCharacters(converter.get());
+    if (const Converter converter = OpenSkipping()) {
+      ReadPairs(converter.get());
+      ReadCharacters(converter.get());
+    }
     for (unsigned byte = 1; byte < 0x80; ++byte)
       encode[byte] = static_cast<std::uint16_t>(byte);
+    for (unsigned byte = 0; byte < 0x100; ++byte)
+      single[byte] = byte < 0x80 ? byte : byte == 0x80 ? Euro : Replacement;
+    for (unsigned unit = 1; unit < 0x10000; ++unit)
+      encodeOrMark[unit] = encode[unit] != 0 ? encode[unit] : '?';
   }
 
   // Every pair a lead byte can start, one after another; a pair the converter cannot map gives no
@@ -86,7 +95,7 @@ struct GbkTables {
       if (offsets[k] < 0 || offsets[k] % 2 != 0 || !alone) continue;
       const auto lead = static_cast<unsigned char>(pairs[offsets[k]]);
       const auto trail = static_cast<unsigned char>(pairs[offsets[k] + 1]);
-      decode[(lead - 0x81) * 0x100 + trail] = units[k];
+      decode[lead << 8 | trail] = units[k];
     }
   }
 
@@ -227,7 +236,7 @@ std::size_t DecodeGbk(const unsigned char* in, std::size_t n, Sink& sink) {
       ++i;
     }
     while (i + 1 < n && in[i] > 0x80 && in[i + 1] != 0) {
-      if (!sink.Put(gbk.decode[(in[i] - 0x81) * 0x100 + in[i + 1]])) return Failed;
+      if (!sink.Put(gbk.decode[in[i] << 8 | in[i + 1]])) return Failed;
       i += 2;
     }
     if (i < n && in[i] >= 0x80) {
@@ -418,6 +427,48 @@ std::size_t EncodeGbk(const char16_t* in, std::size_t n, bool compositeCheck, Si
   return sink.count;
 }
 
+// The two code page 936 loops a page goes through, for an output that holds the most the input
+// can give: the same conversions as DecodeGbk and EncodeGbk (without the composite check), with
+// no sink between them and the buffer.
+std::size_t DecodeGbkInto(const unsigned char* in, std::size_t n, char16_t* out) {
+  const GbkTables& gbk = Gbk();
+  char16_t* o = out;
+  std::size_t i = 0;
+  // Without a branch on the kind of character: text alternates between ASCII and pairs.
+  while (i + 1 < n) {
+    const unsigned byte = in[i];
+    const unsigned next = in[i + 1];
+    const bool pair = byte > 0x80 && next != 0;
+    *o++ = pair ? gbk.decode[byte << 8 | next] : gbk.single[byte];
+    i += pair ? 2 : 1;
+  }
+  if (i < n) *o++ = gbk.single[in[i]];
+  return static_cast<std::size_t>(o - out);
+}
+
+// Writes two bytes for every character and keeps the second only for a pair: the output holds
+// two bytes a unit, so the spare byte stays inside it (the next character overwrites it, and
+// after the last one it lies beyond the count returned).
+std::size_t EncodeGbkInto(const char16_t* in, std::size_t n, char* out) {
+  const GbkTables& gbk = Gbk();
+  char* o = out;
+  for (std::size_t i = 0; i < n; ++i) {
+    const char16_t unit = in[i];
+    if (IsSurrogate(unit)) {
+      // A surrogate pair is one character the code page lacks, and so is a lone surrogate.
+      if (IsHighSurrogate(unit) && i + 1 < n && IsLowSurrogate(in[i + 1])) ++i;
+      *o++ = '?';
+      continue;
+    }
+    const std::uint16_t code = gbk.encodeOrMark[unit];
+    const bool pair = code >= 0x100;
+    o[0] = static_cast<char>(pair ? code >> 8 : code);
+    o[1] = static_cast<char>(code & 0xFF);
+    o += pair ? 2 : 1;
+  }
+  return static_cast<std::size_t>(o - out);
+}
+
 // The arguments both calls check alike; the input length with -1 resolved, or Failed.
 template <typename InputUnit>
 std::size_t InputLength(const InputUnit* input, int inputLength, const void* output,
@@ -452,8 +503,10 @@ int ConvertToWide(unsigned codePage, unsigned flags, const char* input, int inpu
   };
   if (outputCapacity == 0) return convert(CountingSink<char16_t>());
   // Neither code page gives more units than it reads bytes.
-  if (static_cast<std::size_t>(outputCapacity) >= length)
+  if (static_cast<std::size_t>(outputCapacity) >= length) {
+    if (page == Page::Gbk) return Result(DecodeGbkInto(bytes, length, output));
     return convert(RoomySink<char16_t>{output});
+  }
   return convert(WritingSink<char16_t>{output, static_cast<std::size_t>(outputCapacity)});
 }
 
@@ -471,6 +524,9 @@ int ConvertFromWide(unsigned codePage, unsigned flags, const char16_t* input, in
   if (outputCapacity == 0) return convert(CountingSink<char>());
   // A unit gives at most two bytes in code page 936 and three in UTF-8.
   const std::size_t most = (page == Page::Gbk ? 2 : 3) * length;
-  if (static_cast<std::size_t>(outputCapacity) >= most) return convert(RoomySink<char>{output});
+  if (static_cast<std::size_t>(outputCapacity) >= most) {
+    if (page == Page::Gbk && !compositeCheck) return Result(EncodeGbkInto(input, length, output));
+    return convert(RoomySink<char>{output});
+  }
   return convert(WritingSink<char>{output, static_cast<std::size_t>(outputCapacity)});
 }
