@@ -26,9 +26,14 @@ AnsiText ReplacePairs(std::string_view text, std::initializer_list<ReplacePair> 
                       const ReplacePairsOptions& options) {
   const std::int32_t startPos = options.startPos == 0 ? 1 : options.startPos;
   const std::int32_t count = options.count.value_or(-1);
-  AnsiText result(text);
+  if (pairs.size() == 0) return AnsiText(text);
+  // The first pair reads the text itself; each later one the result before it.
+  AnsiText result;
+  bool first = true;
   for (const auto& [find, replacement] : pairs) {
-    result = ReplaceText(result, find, replacement, startPos, count, options.matchCase);
+    result = ReplaceText(first ? text : std::string_view(result), find, replacement, startPos,
+                         count, options.matchCase);
+    first = false;
   }
   return result;
 }
