@@ -199,6 +199,88 @@ TEST(CodePage936, RoundTripsEveryPairOfTheTable) {
   EXPECT_EQ(Utf8ToGbk(Bytes(utf8)), Bytes(gbk));
 }
 
+// A whole text converts as its characters do one by one, whatever room the output has: the loop
+// a page takes (room for the most the input can give), the one that checks every unit against a
+// tight capacity, and the sizing call agree. The texts mix ASCII runs of every length, pairs,
+// the euro byte, lead bytes before ASCII, zero or the end, and characters the code page lacks.
+TEST(CodePageSeam, WholeTextsConvertAsTheirCharactersDo) {
+  std::string bytes;
+  unsigned seed = 936;
+  const auto next = [&] { return seed = seed * 1103515245u + 12345u, seed >> 16; };
+  for (int piece = 0; piece < 4000; ++piece) {
+    switch (next() % 6) {
+      case 0:
+        for (unsigned k = next() % 20; k > 0; --k)
+          bytes += static_cast<char>('a' + next() % 26);
+        break;
+      case 1:
+      case 2:
+        bytes += static_cast<char>(0x81 + next() % 0x7E);
+        bytes += static_cast<char>(0x40 + next() % 0xBF);
+        break;
+      case 3:
+        bytes += "\x80";
+        break;
+      case 4:
+        bytes += static_cast<char>(0x81 + next() % 0x7F);  // a lead byte with any byte after it
+        bytes += static_cast<char>(next() % 0x100);
+        break;
+      default:
+        bytes += "\xD6\xD0\xCE\xC4";
+    }
+  }
+  bytes += "\xB0";  // a lead byte at the very end
+
+  // Character by character, as the system frames them: a byte from 0x81 takes the next byte with
+  // it unless that is zero.
+  std::u16string expected;
+  for (std::size_t i = 0; i < bytes.size();) {
+    const auto byte = static_cast<unsigned char>(bytes[i]);
+    const std::size_t size = byte > 0x80 && i + 1 < bytes.size() && bytes[i + 1] != 0 ? 2 : 1;
+    char16_t unit = 0;
+    EXPECT_EQ(ConvertToWide(CodePageGbk, 0, bytes.data() + i, static_cast<int>(size), &unit, 1), 1);
+    expected += unit;
+    i += size;
+  }
+  const int length = static_cast<int>(bytes.size());
+  ASSERT_EQ(ConvertToWide(CodePageGbk, 0, bytes.data(), length, nullptr, 0),
+            static_cast<int>(expected.size()));
+  std::u16string roomy(bytes.size(), u'x');
+  roomy.resize(ConvertToWide(CodePageGbk, 0, bytes.data(), length, roomy.data(), length));
+  EXPECT_EQ(roomy, expected);
+  std::u16string tight(expected.size(), u'x');
+  EXPECT_EQ(ConvertToWide(CodePageGbk, 0, bytes.data(), length, tight.data(),
+                          static_cast<int>(tight.size())),
+            static_cast<int>(expected.size()));
+  EXPECT_EQ(tight, expected);
+
+  // And back, with characters the code page lacks and surrogates among them.
+  std::u16string units = expected + u"\uD55C\U0001F600";
+  units += static_cast<char16_t>(0xD800);  // a lone surrogate
+  units += u"a\u00E9";
+  std::string back;
+  for (std::size_t i = 0; i < units.size();) {
+    const std::size_t size =
+        units[i] >= 0xD800 && units[i] <= 0xDBFF && i + 1 < units.size() ? 2 : 1;
+    char piece[4];
+    const int written =
+        ConvertFromWide(CodePageGbk, 0, units.data() + i, static_cast<int>(size), piece, 4);
+    back.append(piece, static_cast<std::size_t>(written));
+    i += size;
+  }
+  const int count = static_cast<int>(units.size());
+  ASSERT_EQ(ConvertFromWide(CodePageGbk, 0, units.data(), count, nullptr, 0),
+            static_cast<int>(back.size()));
+  std::string wide(2 * units.size(), 'x');
+  wide.resize(ConvertFromWide(CodePageGbk, 0, units.data(), count, wide.data(), 2 * count));
+  EXPECT_EQ(wide, back);
+  std::string exact(back.size(), 'x');
+  EXPECT_EQ(ConvertFromWide(CodePageGbk, 0, units.data(), count, exact.data(),
+                            static_cast<int>(exact.size())),
+            static_cast<int>(back.size()));
+  EXPECT_EQ(exact, back);
+}
+
 // The seam itself, with the Windows calls' rules for lengths and capacities.
 TEST(CodePageSeam, SizesReadsThroughTheTerminatorAndNeverOverflows) {
   const char* text = "中文a";
