@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <memory>
 #include <string>
 
 namespace {
@@ -216,6 +217,33 @@ std::size_t CollectionExtent(std::u16string_view units, std::string_view leftMar
   return std::min(units.size(), static_cast<std::size_t>(first) + length);
 }
 
+// A page in UTF-16 for a collection: one conversion into a buffer that is not cleared first.
+struct PageUnits {
+  std::unique_ptr<char16_t[]> units;
+  std::size_t size = 0;
+
+  explicit PageUnits(std::string_view text) {
+    if (text.empty() || text.size() > INT_MAX) return;
+    const int length = static_cast<int>(text.size());
+    units = std::make_unique_for_overwrite<char16_t[]>(text.size());
+    size = static_cast<std::size_t>(
+        ConvertToWide(CodePageGbk, 0, text.data(), length, units.get(), length));
+  }
+  std::u16string_view View() const { return {units.get(), size}; }
+};
+
+// FromUtf16 through one buffer kept for a whole collection, so that no block's text is cleared
+// before it is written.
+AnsiText FromUtf16(std::u16string_view units, std::string& buffer) {
+  if (units.empty() || units.size() > INT_MAX / 2) return {};
+  const int length = static_cast<int>(units.size());
+  if (buffer.size() < 2 * units.size()) buffer.resize(2 * units.size());
+  std::string_view text(
+      buffer.data(), static_cast<std::size_t>(ConvertFromWide(CodePageGbk, 0, units.data(), length,
+                                                              buffer.data(), 2 * length)));
+  return AnsiText(text.substr(0, text.find('\0')));  // a text holds no zero byte
+}
+
 }  // namespace
 
 std::int32_t CollectBetween(std::string_view text, std::string_view leftMarker,
@@ -225,20 +253,22 @@ std::int32_t CollectBetween(std::string_view text, std::string_view leftMarker,
   TextArray& collected = results != nullptr ? *results : ownResults;
   const RegexThread thread;
   collected.clear();
-  const std::u16string units = ToUtf16(text);
+  const PageUnits page(text);
+  const std::u16string_view units = page.View();
   const AnsiText escapedRight = EscapeRegexText(rightMarker);
   const std::size_t extent = CollectionExtent(units, leftMarker, rightMarker, escapedRight);
   // An empty text is still searched: empty markers match there once.
   if (extent == NoRightMarker && !text.empty()) return 0;
   const AnsiText expression =
       JoinTexts({EscapeRegexText(leftMarker), "([\\s|\\S]*?)", escapedRight});
-  const UnitMatches regex(expression, std::u16string_view(units).substr(0, extent), true, true);
+  const UnitMatches regex(expression, units.substr(0, extent), true, true);
   const std::int32_t n = RegexMatchCount(regex.matches);
   collected.reserve(static_cast<std::size_t>(n));
   std::u16string group;
+  std::string buffer;
   for (std::int32_t i = 0; i < n; ++i) {
     const AnsiText between = RegexGroupAt(regex.matches, i, 0, group) == RegexGroupState::Matched
-                                 ? FromUtf16(group)
+                                 ? FromUtf16(group, buffer)
                                  : AnsiText();
     const bool limited = options.maxLength != 0;
     if (limited && TextLength(between) > options.maxLength) continue;
