@@ -222,7 +222,7 @@ TEST(CodePageSeam, WholeTextsConvertAsTheirCharactersDo) {
         bytes += "\x80";
         break;
       case 4:
-        bytes += static_cast<char>(0x81 + next() % 0x7F);  // a lead byte with any byte after it
+        bytes += static_cast<char>(0x81 + next() % 0x7E);  // a lead byte with any byte after it
         bytes += static_cast<char>(next() % 0x100);
         break;
       default:
