@@ -469,6 +469,32 @@ std::size_t EncodeGbkInto(const char16_t* in, std::size_t n, char* out) {
   return static_cast<std::size_t>(o - out);
 }
 
+// What DecodeGbkInto and EncodeGbkInto would write, counted the same way.
+std::size_t CountGbkUnits(const unsigned char* in, std::size_t n) {
+  std::size_t count = 0;
+  std::size_t i = 0;
+  while (i + 1 < n) {
+    i += in[i] > 0x80 && in[i + 1] != 0 ? 2 : 1;
+    ++count;
+  }
+  return count + (n - i);
+}
+
+std::size_t CountGbkBytes(const char16_t* in, std::size_t n) {
+  const GbkTables& gbk = Gbk();
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const char16_t unit = in[i];
+    if (IsSurrogate(unit)) {
+      if (IsHighSurrogate(unit) && i + 1 < n && IsLowSurrogate(in[i + 1])) ++i;
+      ++count;
+      continue;
+    }
+    count += gbk.encodeOrMark[unit] >= 0x100 ? 2 : 1;
+  }
+  return count;
+}
+
 // The arguments both calls check alike; the input length with -1 resolved, or Failed.
 template <typename InputUnit>
 std::size_t InputLength(const InputUnit* input, int inputLength, const void* output,
@@ -501,13 +527,17 @@ int ConvertToWide(unsigned codePage, unsigned flags, const char* input, int inpu
     return Result(page == Page::Gbk ? DecodeGbk(bytes, length, sink)
                                     : DecodeUtf8(bytes, length, sink));
   };
-  if (outputCapacity == 0) return convert(CountingSink<char16_t>());
-  // Neither code page gives more units than it reads bytes.
-  if (static_cast<std::size_t>(outputCapacity) >= length) {
-    if (page == Page::Gbk) return Result(DecodeGbkInto(bytes, length, output));
-    return convert(RoomySink<char16_t>{output});
+  const auto capacity = static_cast<std::size_t>(outputCapacity);
+  if (page == Page::Gbk) {
+    // Counted first where the output might not hold it all: a call that fails writes nothing.
+    const std::size_t count = capacity >= length ? 0 : CountGbkUnits(bytes, length);
+    if (outputCapacity == 0) return Result(count);
+    return count > capacity ? 0 : Result(DecodeGbkInto(bytes, length, output));
   }
-  return convert(WritingSink<char16_t>{output, static_cast<std::size_t>(outputCapacity)});
+  if (outputCapacity == 0) return convert(CountingSink<char16_t>());
+  // UTF-8 gives no more units than it reads bytes.
+  if (capacity >= length) return convert(RoomySink<char16_t>{output});
+  return convert(WritingSink<char16_t>{output, capacity});
 }
 
 int ConvertFromWide(unsigned codePage, unsigned flags, const char16_t* input, int inputLength,
@@ -521,12 +551,21 @@ int ConvertFromWide(unsigned codePage, unsigned flags, const char16_t* input, in
     return Result(page == Page::Gbk ? EncodeGbk(input, length, compositeCheck, sink)
                                     : EncodeUtf8(input, length, sink));
   };
+  const auto capacity = static_cast<std::size_t>(outputCapacity);
+  if (page == Page::Gbk && !compositeCheck) {
+    // EncodeGbkInto may put a spare byte after the last character: it needs one byte more than
+    // the count, which the output has when it holds two bytes a unit, or when counting shows it.
+    const std::size_t count = capacity >= 2 * length ? 0 : CountGbkBytes(input, length);
+    if (outputCapacity == 0) return Result(count);
+    if (count > capacity) return 0;
+    if (capacity >= 2 * length || count < capacity) {
+      return Result(EncodeGbkInto(input, length, output));
+    }
+    return convert(WritingSink<char>{output, capacity});
+  }
   if (outputCapacity == 0) return convert(CountingSink<char>());
   // A unit gives at most two bytes in code page 936 and three in UTF-8.
   const std::size_t most = (page == Page::Gbk ? 2 : 3) * length;
-  if (static_cast<std::size_t>(outputCapacity) >= most) {
-    if (page == Page::Gbk && !compositeCheck) return Result(EncodeGbkInto(input, length, output));
-    return convert(RoomySink<char>{output});
-  }
-  return convert(WritingSink<char>{output, static_cast<std::size_t>(outputCapacity)});
+  if (capacity >= most) return convert(RoomySink<char>{output});
+  return convert(WritingSink<char>{output, capacity});
 }
