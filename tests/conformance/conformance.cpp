@@ -18,6 +18,9 @@
 //                                      which sends it home), "file" (a local file) or "chainN"
 //                                      (N redirects in a row). Prints the requests each server
 //                                      received, as sorted lines, and the body.
+//   table936                           every byte pair a lead byte can start, one line each:
+//                                      "pair LLTT", the UTF-16 units it reads as, "back" and the
+//                                      bytes those units convert back to
 // A case whose output the comparison leaves out (the reason stands in the corpus beside it) starts
 // with the field "~"; one with the field "~head" (or another label) leaves out only its output
 // line of that label. Left-out output lines start with "~ ". "#" starts a comment line.
@@ -246,6 +249,33 @@ std::vector<std::string> Fetch(const std::vector<std::string>& fields) {
   return lines;
 }
 
+// Code page 936 pair by pair, both ways through the conversions of the core (and so through the
+// platform's own calls): the whole table, as each build has it.
+std::vector<std::string> Table936() {
+  std::vector<std::string> lines;
+  for (int lead = 0x81; lead <= 0xFE; ++lead) {
+    for (int trail = 0x40; trail <= 0xFE; ++trail) {
+      if (trail == 0x7F) continue;
+      const std::string pair{static_cast<char>(lead), static_cast<char>(trail)};
+      const ByteBuffer wide = TextToWide(pair, 936);
+      char line[64];
+      std::snprintf(line, sizeof line, "pair %02X%02X", lead, trail);
+      std::string text = line;
+      for (std::size_t i = 0; i + 3 < wide.size(); i += 2) {  // the units, without the terminator
+        std::snprintf(line, sizeof line, " %04X", wide[i] | wide[i + 1] << 8);
+        text += line;
+      }
+      text += " back";
+      for (const char byte : WideToText(wide)) {
+        std::snprintf(line, sizeof line, " %02X", static_cast<unsigned char>(byte));
+        text += line;
+      }
+      lines.push_back(text);
+    }
+  }
+  return lines;
+}
+
 }  // namespace
 
 int main() {
@@ -276,6 +306,7 @@ int main() {
                                            : kind == "collect"  ? Collect(fields)
                                            : kind == "fetch"    ? Fetch(fields)
                                            : kind == "redirect" ? Redirect(fields)
+                                           : kind == "table936" ? Table936()
                                                                 : std::vector<std::string>{"?"};
     const auto mark = [&](const std::string& result) -> std::string {
       const bool left =

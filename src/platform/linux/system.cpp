@@ -23,11 +23,9 @@ bool StartDetachedWorker(std::function<void()> job) {
 
 void OpenInDefaultBrowser(const AnsiText& address) {
   if (!IsWebAddress(address)) return;
-  gchar* uri = g_convert(address.data(), static_cast<gssize>(address.size()), "UTF-8", "CP936",
-                         nullptr, nullptr, nullptr);
-  if (uri == nullptr) return;
-  g_app_info_launch_default_for_uri(uri, nullptr, nullptr);
-  g_free(uri);
+  const std::string uri = Utf8Text(address);
+  if (uri.empty()) return;
+  g_app_info_launch_default_for_uri(uri.c_str(), nullptr, nullptr);
 }
 
 namespace {
