@@ -45,6 +45,7 @@ arch=${2:-win32}
 [[ "$arch" == win32 || "$arch" == win64 ]] || arch=$(arch_of "$arch")
 wine=$(wine_for "$arch")
 mkdir -p "$dir"
+dir=$(cd "$dir" && pwd)  # Wine takes only an absolute WINEPREFIX
 exec 9>"$dir/.lock"
 flock 9
 
