@@ -188,11 +188,14 @@ def main(program, probe, sample_path, search_host, share_domain, wine_dir):
     try:
         if not expect(wait_for(lambda: answers(search_host), 20), "no sample service"):
             return 1
-        # The prefix is made once (minutes); then each run reuses it.
-        subprocess.run([os.path.join(os.path.dirname(WINE_RUN), "windows-env.sh"), wine_dir],
-                       env=env, check=True)
+        # The prefix is made once (minutes); then each run reuses it. The program's header says
+        # whether it is a 32-bit or a 64-bit prefix.
+        subprocess.run([os.path.join(os.path.dirname(WINE_RUN), "windows-env.sh"), wine_dir,
+                        program], env=env, check=True)
         session = Session(program, probe, env)
-        state = session.wait_state(lambda s: len(s.controls) == len(START), 90)
+        # Every control made, and the window answering messages (its title read across the
+        # process): the panel's browser control may hold the thread a while after the window shows.
+        state = session.wait_state(lambda s: len(s.controls) == len(START) and s.title, 90)
         if not expect(state is not None, "the window did not appear"):
             return 1
         check_start(state)
