@@ -41,7 +41,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr char ServiceScript[] = PELVARO_FIXTURES "/../../tools/sample-service/sample_service.py";
+// pelvaro-service over the sample catalogue, started by the tests' launcher, which also records
+// the request heads; the service is the one built beside this test program.
+constexpr char ServiceScript[] = PELVARO_FIXTURES "/../e2e/service_launcher.py";
 constexpr std::string_view ReadyLine = "sample service on ";
 
 pid_t servicePid = 0;
@@ -101,9 +103,13 @@ bool StartSampleService() {
   const std::string record = (workDir / "requests").string();
   const std::string host(Host());
   const std::string port = Port();
-  std::vector<std::string> args{"python3",        ServiceScript,  "--host",   host,
-                                "--port",         port,           "--record", record,
-                                "--share-domain", ShareDomainText};
+  const std::string program =
+      (fs::read_symlink("/proc/self/exe").parent_path() / "../src/service/pelvaro-service")
+          .lexically_normal()
+          .string();
+  std::vector<std::string> args{
+      "python3", ServiceScript,    "--host",        host,        "--port", port, "--record",
+      record,    "--share-domain", ShareDomainText, "--program", program};
   std::vector<char*> argv;
   for (std::string& arg : args)
     argv.push_back(arg.data());
