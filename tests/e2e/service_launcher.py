@@ -3,8 +3,8 @@
 (data/sample-shares.csv) on a loopback port, and describes that catalogue and the result page
 format for the checks and for the test doubles that stand in for the service.
 
-    service_launcher.py [--program PELVARO_SERVICE] [--host H] [--port P] [--share-domain D]
-                        [--record FILE] [--quiet]
+    service_launcher.py [--program PELVARO_SERVICE] [--catalogue CSV] [--host H] [--port P]
+                        [--share-domain D] [--record FILE] [--timing-log FILE] [--quiet]
 
 Imports the catalogue into a database in a temporary folder and starts "pelvaro-service serve".
 With --record, the service listens on a free port and this launcher, on the asked one, passes each
@@ -182,6 +182,8 @@ def relay(client, upstream_port, record, timing, lock):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--program")
+    parser.add_argument("--catalogue", default=CATALOGUE_FILE,
+                        help="the catalogue to serve (default data/sample-shares.csv)")
     parser.add_argument("--host", default="127.0.0.1")
     parser.add_argument("--port", type=int, default=8936)
     parser.add_argument("--share-domain", default="pan.baidu.com")
@@ -195,7 +197,7 @@ def main():
 
     with tempfile.TemporaryDirectory(prefix="pelvaro-service-") as folder:
         database = os.path.join(folder, "shares.db")
-        imported = subprocess.run([program, "import", "--db", database, CATALOGUE_FILE],
+        imported = subprocess.run([program, "import", "--db", database, args.catalogue],
                                   stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
         if imported.returncode != 0:
             print(imported.stderr, file=sys.stderr)
