@@ -113,7 +113,7 @@ TEST_F(ServiceTest, PagesHoldTenSharesNewestFirst) {
   std::vector<Row> rows;
   // 23 matches over three dates, imported out of date order, and shares that do not match.
   for (int i = 0; i < 23; ++i)
-    rows.push_back(Numbered("电影 " + std::to_string(i),
+    rows.push_back(Numbered("电影 number " + std::to_string(i),
                             i % 3 == 0   ? "2021-05-05"
                             : i % 3 == 1 ? "2023-01-01"
                                          : "2019-12-31",
@@ -127,13 +127,17 @@ TEST_F(ServiceTest, PagesHoldTenSharesNewestFirst) {
   for (const char* date : {"2023-01-01", "2021-05-05", "2019-12-31"})
     for (int i = 22; i >= 0; --i)
       if (rows[i].date == date) expected.push_back(rows[i].link);
-  std::vector<std::string> seen;
-  for (int page = 1; page <= 3; ++page) {
-    const std::vector<std::string> links = ClientLinks("电影", page);
-    EXPECT_EQ(links.size(), page < 3 ? 10u : 3u) << "page " << page;
-    seen.insert(seen.end(), links.begin(), links.end());
+  // One- and two-character keywords are one token each, longer ones a phrase of pairs.
+  for (const std::string_view keyword : {"电影", "影 NUMBER "}) {
+    std::vector<std::string> seen;
+    for (int page = 1; page <= 3; ++page) {
+      const std::vector<std::string> links = ClientLinks(keyword, page);
+      EXPECT_EQ(links.size(), page < 3 ? 10u : 3u) << keyword << " page " << page;
+      seen.insert(seen.end(), links.begin(), links.end());
+    }
+    EXPECT_EQ(seen, expected) << keyword;
+    EXPECT_TRUE(ClientRows(keyword, 4).empty()) << keyword;
   }
-  EXPECT_EQ(seen, expected);
   for (const int page : {4, 0, -5, 2147483647})
     EXPECT_TRUE(ClientRows("电影", page).empty()) << "page " << page;
   EXPECT_TRUE(ClientRows("", 1).empty());
@@ -171,6 +175,10 @@ TEST_F(ServiceTest, MatchesSubstringsOfNamesIgnoringAsciiCase) {
   EXPECT_EQ(links("100%"), Numbers{"5"});
   EXPECT_EQ(links("球地"), Numbers{});
   EXPECT_EQ(links("地球脉动 Planet Earth!"), Numbers{});
+  EXPECT_EQ(links("地球脉动 PLANET EARTH"), Numbers{"3"});
+  EXPECT_EQ(links("ubuntu 22.04 lts.iso"), Numbers{"1"});
+  EXPECT_EQ(links("a \"quoted\" 100% name"), Numbers{"5"});
+  EXPECT_EQ(links("2 国语中字.MP4"), Numbers{"2"});
 }
 
 TEST_F(ServiceTest, PelvaroReadsEveryFieldAsImported) {
