@@ -189,8 +189,8 @@ std::optional<std::uint32_t> ReadHex4(JsonCursor& cursor) {
   return value;
 }
 
-// A JSON string after its opening quote, up to and including the closing one. An escaped lone
-// surrogate gives U+FFFD's absence: the string is refused.
+// A JSON string after its opening quote, up to and including the closing one. A \u escape of a
+// lone surrogate has no UTF-8 form: the string is refused.
 bool ReadJsonString(JsonCursor& cursor, std::string& out, std::string& why) {
   out.clear();
   const std::string_view text = cursor.text;

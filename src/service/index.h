@@ -53,15 +53,11 @@ bool FindShares(Index& index, std::string_view keyword, std::int64_t page,
 // How many shares the database holds.
 std::int64_t CountShares(Index& index);
 
-struct CatalogueFile {
-  std::string name;  // as shown in messages; "-" reads standard input
-};
-
 struct ImportSummary {
   std::int64_t added = 0, updated = 0, unchanged = 0;
 };
 
-// Reads every file and adds its shares in one transaction: a share already there (same link)
+// Reads every file ("-" is standard input) and adds its shares in one transaction: a share already there (same link)
 // is updated in place. The first malformed record, or any failure, leaves the database as it
 // was and returns false with "file:line: field: reason" in error. progress is told now and then
 // how far the import is (for long imports).
