@@ -57,10 +57,10 @@ struct ImportSummary {
   std::int64_t added = 0, updated = 0, unchanged = 0;
 };
 
-// Reads every file ("-" is standard input) and adds its shares in one transaction: a share already there (same link)
-// is updated in place. The first malformed record, or any failure, leaves the database as it
-// was and returns false with "file:line: field: reason" in error. progress is told now and then
-// how far the import is (for long imports).
+// Reads every file ("-" is standard input) and adds its shares in one transaction: a share already
+// there (same link) is updated in place. The first malformed record, or any failure, leaves the
+// database as it was and returns false with "file:line: field: reason" in error. progress is told
+// now and then how far the import is (for long imports).
 bool ImportCatalogues(Index& index, const std::vector<std::string>& files, ImportSummary& summary,
                       std::string& error, const std::function<void(const std::string&)>& progress);
 
