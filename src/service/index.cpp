@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <unordered_map>
 
 namespace service {
 
@@ -17,6 +18,9 @@ namespace {
 constexpr char TokenizerName[] = "pelvaro_grams";
 constexpr int SchemaVersion = 1;
 constexpr std::int64_t SeqMask = 0xFFFFFFFF;
+// Keywords longer than LongKeyword characters are looked up by a stretch of WindowCharacters.
+constexpr std::size_t LongKeyword = 6;
+constexpr std::size_t WindowCharacters = 4;
 
 std::int64_t OrderKey(std::string_view date, std::int64_t seq) {
   return (static_cast<std::int64_t>(DateNumber(date)) << 32) | seq;
@@ -168,14 +172,71 @@ constexpr char Schema[] =
     "CREATE VIRTUAL TABLE IF NOT EXISTS names USING fts5("
     "  name, content='', tokenize='pelvaro_grams', columnsize=0);"
     "CREATE TABLE IF NOT EXISTS meta(name TEXT PRIMARY KEY, value INTEGER NOT NULL);"
+    // How often names hold each pair of neighbouring characters (as folded code points,
+    // first << 21 | second): which pairs of a long keyword are rare. Only ever counted up.
+    "CREATE TABLE IF NOT EXISTS pairs(pair INTEGER PRIMARY KEY, names INTEGER NOT NULL);"
     "INSERT OR IGNORE INTO meta VALUES('next_seq', 1);"
     // Fewer, larger segments from a big import: less merging while it runs.
     "INSERT INTO names(names, rank) VALUES('hashsize', 67108864);";
+
+// The folded code points of UTF-8 text (well-formed: checked before), into points.
+void CodePoints(std::string_view text, std::vector<std::uint32_t>& points) {
+  points.clear();
+  for (std::size_t at = 0; at < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[at]);
+    const std::size_t length = std::min(Utf8Length(lead), text.size() - at);
+    std::uint32_t code = length == 1 ? lead : lead & (0x7F >> length);
+    for (std::size_t k = 1; k < length; ++k)
+      code = (code << 6) | (static_cast<unsigned char>(text[at + k]) & 0x3F);
+    if (code >= 'A' && code <= 'Z') code += 'a' - 'A';
+    points.push_back(code);
+    at += length;
+  }
+}
+
+std::int64_t PairKey(std::uint32_t first, std::uint32_t second) {
+  return (static_cast<std::int64_t>(first) << 21) | second;
+}
+
+// Where each character of UTF-8 text starts, and its end.
+std::vector<std::size_t> CharacterStarts(std::string_view text) {
+  std::vector<std::size_t> starts;
+  for (std::size_t at = 0; at < text.size();) {
+    starts.push_back(at);
+    at += Utf8Length(static_cast<unsigned char>(text[at]));
+  }
+  starts.push_back(text.size());
+  return starts;
+}
+
+// The keyword as one FTS5 phrase: the tokenizer makes it the pairs of its characters.
+std::string Phrase(std::string_view keyword) {
+  std::string phrase = "\"";
+  for (const char c : keyword) {
+    phrase.push_back(c);
+    if (c == '"') phrase.push_back('"');
+  }
+  phrase.push_back('"');
+  return phrase;
+}
+
+bool FetchShare(Index& index, sqlite3_int64 key, Share& share) {
+  sqlite3_stmt* fetch = index.fetch;
+  sqlite3_bind_int64(fetch, 1, key & SeqMask);
+  const bool found = sqlite3_step(fetch) == SQLITE_ROW;
+  if (found)
+    share = {ColumnText(fetch, 0), ColumnText(fetch, 1), ColumnText(fetch, 2), ColumnText(fetch, 3),
+             ColumnText(fetch, 4)};
+  sqlite3_reset(fetch);
+  return found;
+}
 
 }  // namespace
 
 Index::~Index() {
   sqlite3_finalize(match);
+  sqlite3_finalize(candidates);
+  sqlite3_finalize(pairCount);
   sqlite3_finalize(fetch);
   sqlite3_close_v2(db);
 }
@@ -237,6 +298,9 @@ std::unique_ptr<Index> OpenIndex(const std::string& path, bool create, std::stri
                "SELECT rowid FROM names WHERE names MATCH ?1 ORDER BY rowid DESC "
                "LIMIT ?2 OFFSET ?3",
                &index->match, error) ||
+      !Prepare(index->db, "SELECT rowid FROM names WHERE names MATCH ?1 ORDER BY rowid DESC",
+               &index->candidates, error) ||
+      !Prepare(index->db, "SELECT names FROM pairs WHERE pair = ?1", &index->pairCount, error) ||
       !Prepare(index->db, "SELECT name, size, sharer, date, link FROM shares WHERE seq = ?1",
                &index->fetch, error)) {
     error = path + ": " + error;
@@ -244,6 +308,11 @@ std::unique_ptr<Index> OpenIndex(const std::string& path, bool create, std::stri
   }
   return index;
 }
+
+namespace {
+bool FindLong(Index& index, std::string_view keyword, const std::vector<std::size_t>& starts,
+              std::int64_t page, std::vector<Share>& shares, bool& morePages, std::string& error);
+}  // namespace
 
 bool FindShares(Index& index, std::string_view keyword, std::int64_t page,
                 std::vector<Share>& shares, bool& morePages, std::string& error) {
@@ -256,13 +325,11 @@ bool FindShares(Index& index, std::string_view keyword, std::int64_t page,
   constexpr std::int64_t LastPossiblePage = std::numeric_limits<std::int32_t>::max() / PageSize;
   if (page > LastPossiblePage) return true;
 
-  std::string phrase = "\"";
-  for (const char c : keyword) {
-    phrase.push_back(c);
-    if (c == '"') phrase.push_back('"');
-  }
-  phrase.push_back('"');
+  const std::vector<std::size_t> starts = CharacterStarts(keyword);
+  if (starts.size() - 1 > LongKeyword)
+    return FindLong(index, keyword, starts, page, shares, morePages, error);
 
+  const std::string phrase = Phrase(keyword);  // bound, not copied
   sqlite3_stmt* match = index.match;
   BindText(match, 1, phrase);
   sqlite3_bind_int(match, 2, PageSize + 1);
@@ -282,16 +349,68 @@ bool FindShares(Index& index, std::string_view keyword, std::int64_t page,
     keys.resize(PageSize);
   }
   for (const sqlite3_int64 key : keys) {
-    sqlite3_stmt* fetch = index.fetch;
-    sqlite3_bind_int64(fetch, 1, key & SeqMask);
-    if (sqlite3_step(fetch) == SQLITE_ROW) {
-      shares.push_back({ColumnText(fetch, 0), ColumnText(fetch, 1), ColumnText(fetch, 2),
-                        ColumnText(fetch, 3), ColumnText(fetch, 4)});
-    }
-    sqlite3_reset(fetch);
+    Share share;
+    if (FetchShare(index, key, share)) shares.push_back(std::move(share));
   }
   return true;
 }
+
+namespace {
+
+// A keyword longer than WindowCharacters: the phrase of its stretch of WindowCharacters around
+// its rarest pair finds every name that can hold it, walking few lists; each is then checked for
+// the whole keyword. A pair no name holds ends the search at once.
+bool FindLong(Index& index, std::string_view keyword, const std::vector<std::size_t>& starts,
+              std::int64_t page, std::vector<Share>& shares, bool& morePages, std::string& error) {
+  std::vector<std::uint32_t> points;
+  CodePoints(keyword, points);
+  std::size_t rarest = 0;
+  std::int64_t fewest = std::numeric_limits<std::int64_t>::max();
+  for (std::size_t i = 0; i + 1 < points.size(); ++i) {
+    sqlite3_stmt* count = index.pairCount;
+    sqlite3_bind_int64(count, 1, PairKey(points[i], points[i + 1]));
+    const std::int64_t names =
+        sqlite3_step(count) == SQLITE_ROW ? sqlite3_column_int64(count, 0) : 0;
+    sqlite3_reset(count);
+    if (names == 0) return true;
+    if (names < fewest) {
+      fewest = names;
+      rarest = i;
+    }
+  }
+  const std::size_t characters = starts.size() - 1;
+  const std::size_t first = std::min(rarest > 1 ? rarest - 1 : 0, characters - WindowCharacters);
+  const std::string phrase = Phrase(keyword.substr(
+      starts[first], starts[first + WindowCharacters] - starts[first]));  // bound, not copied
+
+  const std::string folded = FoldAsciiCase(keyword);
+  std::int64_t skip = (page - 1) * PageSize;
+  sqlite3_stmt* candidates = index.candidates;
+  BindText(candidates, 1, phrase);
+  int rc;
+  Share share;
+  while ((rc = sqlite3_step(candidates)) == SQLITE_ROW) {
+    if (!FetchShare(index, sqlite3_column_int64(candidates, 0), share)) continue;
+    if (FoldAsciiCase(share.name).find(folded) == std::string::npos) continue;
+    if (skip > 0) {
+      --skip;
+    } else if (shares.size() == static_cast<std::size_t>(PageSize)) {
+      morePages = true;
+      break;
+    } else {
+      shares.push_back(std::move(share));
+    }
+  }
+  sqlite3_reset(candidates);
+  sqlite3_clear_bindings(candidates);
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+    error = sqlite3_errmsg(index.db);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
 
 std::int64_t CountShares(Index& index) {
   // Shares are only ever added or updated, each under its own import number.
@@ -345,6 +464,16 @@ bool ImportCatalogues(Index& index, const std::vector<std::string>& files, Impor
     bool remove;
   };
   std::vector<NameChange> nameChanges;
+  // Occurrences rather than names: a pair twice in one name counts twice, which only makes it
+  // look a little commoner; a count of zero stays exact.
+  std::unordered_map<std::int64_t, std::int64_t> pairCounts;
+  pairCounts.reserve(1 << 18);
+  std::vector<std::uint32_t> points;
+  auto countPairs = [&](std::string_view name) {
+    CodePoints(name, points);
+    for (std::size_t i = 0; i + 1 < points.size(); ++i)
+      ++pairCounts[PairKey(points[i], points[i + 1])];
+  };
 
   auto step = [&](sqlite3_stmt* statement) {
     const int rc = sqlite3_step(statement);
@@ -364,6 +493,7 @@ bool ImportCatalogues(Index& index, const std::vector<std::string>& files, Impor
     BindText(s, 6, share.link);
     if (!step(s)) return false;
     nameChanges.push_back({OrderKey(share.date, seq), share.name, false});
+    countPairs(share.name);
     return true;
   };
   auto take = [&](const Share& share, long) {
@@ -421,6 +551,17 @@ bool ImportCatalogues(Index& index, const std::vector<std::string>& files, Impor
   }
   sqlite3_bind_int64(writeSeq.handle, 1, nextSeq);
   if (!step(writeSeq.handle)) return fail(failure);
+  Statement addPairs;
+  if (!Prepare(db,
+               "INSERT INTO pairs(pair, names) VALUES(?1, ?2) "
+               "ON CONFLICT(pair) DO UPDATE SET names = names + excluded.names",
+               &addPairs.handle, error))
+    return fail(error);
+  for (const auto& [pair, names] : pairCounts) {
+    sqlite3_bind_int64(addPairs.handle, 1, pair);
+    sqlite3_bind_int64(addPairs.handle, 2, names);
+    if (!step(addPairs.handle)) return fail("the database failed: " + failure);
+  }
   if (progress && nameChanges.size() >= 100000) progress("committing");
   if (!Execute(db, "COMMIT", error)) return fail(error);
   return true;

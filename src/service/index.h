@@ -12,6 +12,11 @@
 // So one- and two-character keywords (the most common Chinese ones) use the index as longer ones
 // do, where a trigram index could not serve them.
 //
+// A phrase of many pairs that are each common (a long Latin keyword) walks every pair's long list.
+// So a keyword of more than six characters is looked up by the four characters around its rarest
+// pair (the import counts how often names hold each pair), and each name found is checked for the
+// whole keyword; a pair no name holds answers at once.
+//
 // Order: newest first, by date, and among shares of one date the later import first. The index's
 // row id is that order's key (the date as YYYYMMDD, then a running import number), so the index
 // hands out matches already in page order: a page is the next ten row ids walking down, with no
@@ -35,7 +40,9 @@ namespace service {
 // One connection with its prepared statements; one per thread.
 struct Index {
   sqlite3* db = nullptr;
-  sqlite3_stmt* match = nullptr;
+  sqlite3_stmt* match = nullptr;       // one page of row ids matching a phrase
+  sqlite3_stmt* candidates = nullptr;  // every row id matching a phrase, in page order
+  sqlite3_stmt* pairCount = nullptr;   // how many names hold a pair of characters
   sqlite3_stmt* fetch = nullptr;
   ~Index();
 };
