@@ -43,6 +43,8 @@ endif()
 # The freedesktop names all derive from one reverse-DNS id: the .desktop file, the icon and the
 # AppStream component. Software centres find the program by it.
 include(GNUInstallDirs)
+# Two packages: pelvaro (the window, every install() without a component) and pelvaro-service.
+set(CMAKE_INSTALL_DEFAULT_COMPONENT_NAME pelvaro)
 set(app_id io.github.pelvaro.Pelvaro)
 set(data ${PROJECT_SOURCE_DIR}/data)
 
@@ -59,7 +61,18 @@ configure_file(${data}/${app_id}.metainfo.xml.in ${PROJECT_BINARY_DIR}/data/${ap
 install(FILES ${PROJECT_BINARY_DIR}/data/${app_id}.metainfo.xml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 
-# The Debian package: `cpack -G DEB` in the build directory. Its Depends are worked out by
+# pelvaro-service: the program, its systemd unit, the sample catalogue and its notes.
+if(TARGET pelvaro-service)
+  install(TARGETS pelvaro-service RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT service)
+  install(FILES ${data}/service/pelvaro-service.service DESTINATION lib/systemd/system
+          COMPONENT service)
+  install(FILES ${data}/sample-shares.csv DESTINATION ${CMAKE_INSTALL_DATADIR}/pelvaro-service
+          COMPONENT service)
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/service.md
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/pelvaro-service COMPONENT service)
+endif()
+
+# The Debian packages: `cpack -G DEB` in the build directory. Its Depends are worked out by
 # dpkg-shlibdeps from the libraries the binary really links, so they cannot drift from the code.
 # The packages' own dpkg triggers refresh the icon cache and the desktop database.
 set(PELVARO_MAINTAINER "The Pelvaro developers <pelvaro@users.noreply.github.com>"
@@ -67,7 +80,9 @@ set(PELVARO_MAINTAINER "The Pelvaro developers <pelvaro@users.noreply.github.com
 set(CPACK_PACKAGE_NAME pelvaro)
 set(CPACK_PACKAGE_VENDOR "The Pelvaro developers")
 set(CPACK_PACKAGE_CONTACT "${PELVARO_MAINTAINER}")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "find publicly shared cloud-storage files by keyword")
+# Each package's Description starts with its own summary line (a package-wide summary would head
+# both), so no CPACK_PACKAGE_DESCRIPTION_SUMMARY is set.
+set(pelvaro_summary "find publicly shared cloud-storage files by keyword")
 string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
      "Pelvaro asks an independent web search site that indexes publicly shared"
      "cloud-storage files and lists each hit in a table: file name, size, sharer"
@@ -80,5 +95,27 @@ set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The window's texts are Chinese; without a CJK font they show as empty boxes.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk | fonts-wqy-zenhei | fonts-wqy-microhei")
+set(CPACK_DEBIAN_PELVARO_PACKAGE_RECOMMENDS "fonts-noto-cjk | fonts-wqy-zenhei | fonts-wqy-microhei")
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL pelvaro)
+set(CPACK_DEBIAN_PELVARO_PACKAGE_NAME pelvaro)
+set(CPACK_DEBIAN_PELVARO_FILE_NAME DEB-DEFAULT)
+set(CPACK_COMPONENT_PELVARO_DESCRIPTION "${pelvaro_summary}\n${CPACK_PACKAGE_DESCRIPTION}")
+if(TARGET pelvaro-service)
+  list(APPEND CPACK_COMPONENTS_ALL service)
+  set(CPACK_DEBIAN_SERVICE_PACKAGE_NAME pelvaro-service)
+  set(CPACK_DEBIAN_SERVICE_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_SERVICE_PACKAGE_SECTION net)
+  string(JOIN "\n" CPACK_COMPONENT_SERVICE_DESCRIPTION
+       "search service for Pelvaro: a catalogue of shared files over HTTP"
+       "pelvaro-service imports catalogues of shared files (CSV or JSON Lines)"
+       "into a SQLite full-text index and answers Pelvaro's searches with result"
+       "pages over HTTP. A systemd unit serves it on 127.0.0.1:8936, the address"
+       "Pelvaro's default build asks.")
+  set(CPACK_DEBIAN_SERVICE_PACKAGE_CONTROL_EXTRA
+      ${PROJECT_SOURCE_DIR}/cmake/debian/pelvaro-service/postinst
+      ${PROJECT_SOURCE_DIR}/cmake/debian/pelvaro-service/prerm
+      ${PROJECT_SOURCE_DIR}/cmake/debian/pelvaro-service/postrm)
+  set(CPACK_DEBIAN_SERVICE_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+endif()
 include(CPack)

@@ -3,6 +3,13 @@
 #   check-package.sh pelvaro_<version>_<arch>.deb    contents, Depends against the linked libraries,
 #                                                    desktop and AppStream validators, then install
 #                                                    it and start /usr/bin/pelvaro under Xvfb (root)
+#   check-package.sh pelvaro-service_<version>_<arch>.deb [pelvaro_<version>_<arch>.deb]
+#                                                    contents, Depends, the systemd unit
+#                                                    (systemd-analyze verify), install, then the
+#                                                    unit's own command serving the packaged
+#                                                    sample catalogue as an unprivileged user; with
+#                                                    the client's package, a search from the
+#                                                    installed Pelvaro under Xvfb reaches it (root)
 #   check-package.sh Pelvaro-<version>-win32.zip     contents, the read-me's CRLF, a lone exe, then
 #                                                    start it under Xvfb and 32-bit Wine (skipped,
 #                                                    and said so, where 32-bit programs cannot run)
@@ -12,18 +19,22 @@ scripts=$(cd "$(dirname "$0")" && pwd)
 
 app_id=io.github.pelvaro.Pelvaro
 title=PelvaroV2.0
-artefact=${1:?usage: check-package.sh PACKAGE.deb|PACKAGE.zip}
+artefact=${1:?usage: check-package.sh PACKAGE.deb [CLIENT.deb]|PACKAGE.zip}
 [[ -f "$artefact" ]] || { echo "check-package.sh: no file $artefact" >&2; exit 2; }
 artefact=$(cd "$(dirname "$artefact")" && pwd)/$(basename "$artefact")
 
 work=$(mktemp -d)
 xvfb=""
 program=""
+service=""
 remove_after=""
+remove_service_after=""
 cleanup() {
   if [[ -n "$program" ]]; then kill "$program" 2>/dev/null || true; fi
+  if [[ -n "$service" ]]; then kill "$service" 2>/dev/null || true; fi
   if [[ -n "$xvfb" ]]; then kill "$xvfb" 2>/dev/null || true; fi
   if [[ -n "$remove_after" ]]; then dpkg --purge pelvaro >/dev/null 2>&1 || true; fi
+  if [[ -n "$remove_service_after" ]]; then dpkg --purge pelvaro-service >/dev/null 2>&1 || true; fi
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -42,21 +53,9 @@ same_list() {
   [[ "$got" == "$want" ]] || fail "$what holds"$'\n'"$got"$'\n'"instead of"$'\n'"$want"
 }
 
-check_deb() {
-  local deb=$1
-  dpkg-deb -x "$deb" "$work/root"
-
-  same_list "the package" "$(printf '%s\n' \
-    ./usr/bin/pelvaro \
-    "./usr/share/applications/$app_id.desktop" \
-    "./usr/share/icons/hicolor/48x48/apps/$app_id.png" \
-    "./usr/share/icons/hicolor/scalable/apps/$app_id.svg" \
-    "./usr/share/metainfo/$app_id.metainfo.xml" | sort)" \
-    "$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $NF}' | sort)"
-  pass "contents: the program, its .desktop file, two icons, its metainfo"
-
-  # Depends names exactly the packages of the libraries the binary links, no more and no fewer.
-  local binary=$work/root/usr/bin/pelvaro soname path real owners=()
+# Depends names exactly the packages of the libraries the binary links, no more and no fewer.
+check_depends() {
+  local deb=$1 binary=$2 soname path real owners=()
   while read -r soname; do
     path=$(ldd "$binary" | awk -v lib="$soname" '$1 == lib {print $3}')
     [[ -f "$path" ]] || fail "no installed library provides $soname"
@@ -70,6 +69,22 @@ check_deb() {
   same_list "Depends" "$linked" \
     "$(tr ',' '\n' <<<"$depends" | sed 's/([^)]*)//; s/|.*//; s/^ *//; s/ *$//' | sort -u)"
   pass "Depends matches the linked libraries: $depends"
+}
+
+check_deb() {
+  local deb=$1
+  dpkg-deb -x "$deb" "$work/root"
+
+  same_list "the package" "$(printf '%s\n' \
+    ./usr/bin/pelvaro \
+    "./usr/share/applications/$app_id.desktop" \
+    "./usr/share/icons/hicolor/48x48/apps/$app_id.png" \
+    "./usr/share/icons/hicolor/scalable/apps/$app_id.svg" \
+    "./usr/share/metainfo/$app_id.metainfo.xml" | sort)" \
+    "$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $NF}' | sort)"
+  pass "contents: the program, its .desktop file, two icons, its metainfo"
+
+  check_depends "$deb" "$work/root/usr/bin/pelvaro"
 
   desktop-file-validate "$work/root/usr/share/applications/$app_id.desktop" ||
     fail "desktop-file-validate"
@@ -190,7 +205,84 @@ check_zip() {
   pass "Pelvaro.exe runs from its own folder and writes there and to the registry nothing"
 }
 
+# The service package: what it holds, its unit, and the unit's command serving a search.
+check_service_deb() {
+  local deb=$1 client=${2:-}
+  dpkg-deb -x "$deb" "$work/service"
+  same_list "the package" "$(printf '%s\n' \
+    ./usr/bin/pelvaro-service \
+    ./usr/lib/systemd/system/pelvaro-service.service \
+    ./usr/share/doc/pelvaro-service/service.md \
+    ./usr/share/pelvaro-service/sample-shares.csv | sort)" \
+    "$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $NF}' | sort)"
+  pass "contents: the program, its systemd unit, its notes, the sample catalogue"
+  check_depends "$deb" "$work/service/usr/bin/pelvaro-service"
+
+  local unit=$work/service/usr/lib/systemd/system/pelvaro-service.service option
+  for option in DynamicUser=yes StateDirectory=pelvaro-service NoNewPrivileges=yes \
+    ProtectSystem=strict ProtectHome=yes PrivateTmp=yes "CapabilityBoundingSet=" \
+    "ExecStart=/usr/bin/pelvaro-service serve --db /var/lib/pelvaro-service/shares.db --listen 127.0.0.1:8936"; do
+    grep -qxF "$option" "$unit" || fail "the unit lacks $option"
+  done
+  pass "the unit: dynamic user, state directory, hardening, serve on 127.0.0.1:8936"
+
+  [[ $(id -u) == 0 ]] || fail "installing the package needs root"
+  [[ "$(dpkg-query -W -f='${db:Status-Status}' pelvaro-service 2>/dev/null || true)" == installed ]] ||
+    remove_service_after=yes
+  local debs=("$deb")
+  if [[ -n "$client" ]]; then
+    [[ "$(dpkg-query -W -f='${db:Status-Status}' pelvaro 2>/dev/null || true)" == installed ]] ||
+      remove_after=yes
+    debs+=("$(cd "$(dirname "$client")" && pwd)/$(basename "$client")")
+  fi
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${debs[@]}" \
+    >"$work/apt.log" 2>&1 || { cat "$work/apt.log" >&2; fail "apt-get install ${debs[*]}"; }
+  pass "installs${client:+, with the client}"
+  systemd-analyze verify /usr/lib/systemd/system/pelvaro-service.service >"$work/verify.log" 2>&1 ||
+    { cat "$work/verify.log" >&2; fail "systemd-analyze verify"; }
+  pass "systemd-analyze verify"
+
+  # Without systemd running here, the unit's own command runs as systemd would run it: as a user
+  # of no privilege, in the state directory, after an import of the packaged sample catalogue.
+  local command state=/var/lib/pelvaro-service
+  command=$(sed -n 's/^ExecStart=//p' /usr/lib/systemd/system/pelvaro-service.service)
+  mkdir -p "$state"
+  chown nobody:nogroup "$state"
+  chmod 0750 "$state"
+  setpriv --reuid=nobody --regid=nogroup --clear-groups --no-new-privs \
+    pelvaro-service import --db "$state/shares.db" /usr/share/pelvaro-service/sample-shares.csv \
+    >"$work/import.log" 2>&1 || { cat "$work/import.log" >&2; fail "the sample import"; }
+  pass "$(tail -n 1 "$work/import.log")"
+  # shellcheck disable=SC2086 # the unit's command line, split as systemd splits it
+  setpriv --reuid=nobody --regid=nogroup --clear-groups --no-new-privs $command \
+    >"$work/serve.log" 2>&1 &
+  service=$!
+  for _ in $(seq 100); do
+    grep -q "listening on" "$work/serve.log" && break
+    kill -0 "$service" 2>/dev/null || break
+    sleep 0.1
+  done
+  grep -q "listening on http://127.0.0.1:8936/" "$work/serve.log" ||
+    { cat "$work/serve.log" >&2; fail "the unit's command did not serve on 127.0.0.1:8936"; }
+  local page
+  page=$(curl -fsS "http://127.0.0.1:8936/?q=%E7%89%88&page=1&by=prev")
+  [[ $(grep -o 'class="article ali_row"' <<<"$page" | wc -l) == 10 ]] ||
+    fail "the service's first page for 版 does not hold 10 shares"
+  pass "the unit's command serves the sample catalogue: 10 shares on page 1 of 版"
+
+  if [[ -n "$client" ]]; then
+    /usr/bin/python3 "$scripts/../tests/e2e/installed_search.py" /usr/bin/pelvaro 版 \
+      "中国地图 高清 2024版.jpg" || fail "a search from the installed Pelvaro"
+    pass "a search from the installed Pelvaro under Xvfb shows the installed service's shares"
+  fi
+  kill "$service"
+  wait "$service" || true
+  service=""
+  rm -rf "$state"
+}
+
 case "$artefact" in
+  *pelvaro-service_*.deb) check_service_deb "$artefact" "${2:-}" ;;
   *.deb) check_deb "$artefact" ;;
   *.zip) check_zip "$artefact" ;;
   *) fail "neither a .deb nor a .zip: $artefact" ;;

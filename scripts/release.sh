@@ -3,7 +3,8 @@
 # SHA-256 sums in build/release/:
 #   release.sh [linux] [windows]      both when none is named; run as root (the check of the
 #                                     Debian package installs it and removes it again)
-#   linux     pelvaro_<version>_<arch>.deb   cpack in the linux preset's build directory
+#   linux     pelvaro_<version>_<arch>.deb and pelvaro-service_<version>_<arch>.deb, cpack in the
+#             linux preset's build directory
 #   windows   Pelvaro-<version>-win32.zip    the pelvaro-zip target of the windows preset's
 # PELVARO_LINUX_BUILD, PELVARO_WINDOWS_BUILD and PELVARO_RELEASE_DIR name other directories.
 set -euo pipefail
@@ -25,9 +26,14 @@ for part in "$@"; do
     linux)
       echo "== release: linux"
       cmake --preset linux -B "$linux_dir" >/dev/null
-      cmake --build "$linux_dir" --target pelvaro
+      cmake --build "$linux_dir" --target pelvaro pelvaro-service
       (cd "$linux_dir" && cpack -G DEB >/dev/null)
       artefact=$linux_dir/pelvaro_$(version_of "$linux_dir")_$(dpkg --print-architecture).deb
+      # The service's package, checked with the client's: a search from one reaches the other.
+      service_deb=$linux_dir/pelvaro-service_$(version_of "$linux_dir")_$(dpkg --print-architecture).deb
+      "$root/scripts/check-package.sh" "$service_deb" "$artefact"
+      cp "$service_deb" "$out/"
+      echo "$(basename "$service_deb"): $(stat -c %s "$service_deb") bytes"
       ;;
     windows)
       echo "== release: windows"

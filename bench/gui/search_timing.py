@@ -65,9 +65,9 @@ class Service:
         self.log, record = os.path.join(home, "answers"), os.path.join(home, "requests")
         name, _, port = host.rpartition(":")
         self.process = subprocess.Popen(
-            [sys.executable, os.path.join(here, "timed_service.py"),
-             os.path.join(root, "tools", "sample-service", "sample_service.py"), self.log,
-             "--host", name, "--port", port, "--record", record, "--quiet"], env=env)
+            [sys.executable, os.path.join(root, "tests", "e2e", "service_launcher.py"),
+             "--timing-log", self.log, "--host", name, "--port", port, "--record", record,
+             "--quiet"], env=env)
         self.seen = 0
 
         # The answer must be ours: another program's service on the port would answer too.

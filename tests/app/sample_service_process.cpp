@@ -87,7 +87,8 @@ extern char** environ;
 
 namespace {
 
-constexpr char ServiceScript[] = PELVARO_FIXTURES "/../../tools/sample-service/sample_service.py";
+// The launcher runs the pelvaro-service built beside this test program.
+constexpr char ServiceScript[] = PELVARO_FIXTURES "/../e2e/service_launcher.py";
 constexpr std::string_view ReadyLine = "sample service on ";
 
 pid_t servicePid = 0;
@@ -108,9 +109,10 @@ bool StartSampleService() {
   }
   const std::string log = (workDir / "service.log").string();
   const std::string record = (workDir / "requests").string();
-  std::vector<std::string> args{"python3",        ServiceScript,     "--host",   ServiceHost,
-                                "--port",         ServicePort,       "--record", record,
-                                "--share-domain", ServiceShareDomain};
+  std::vector<std::string> args{"python3",  ServiceScript,          "--host",         ServiceHost,
+                                "--port",   ServicePort,            "--record",       record,
+                                "--program", PELVARO_SERVICE_PROGRAM, "--share-domain",
+                                ServiceShareDomain};
   std::vector<char*> argv;
   for (std::string& arg : args)
     argv.push_back(arg.data());

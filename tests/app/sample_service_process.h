@@ -1,6 +1,7 @@
-// The bundled sample service (tools/sample-service/sample_service.py), run by the app tests on a
-// loopback port so that the search job talks real HTTP. Started once per test program and stopped
-// at its end; it records the head of every request it receives.
+// pelvaro-service over the sample catalogue (data/sample-shares.csv), started through
+// tests/e2e/service_launcher.py on a loopback port so that the search job talks real HTTP. Started
+// once per test program and stopped at its end; the launcher records the head of every request the
+// service receives.
 #pragma once
 
 #include "app/search_job.h"

@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
-# Runs the Windows build's app tests under Wine with the sample service beside them. A Windows
-# program under Wine cannot start the service's Linux interpreter, so this script starts it on the
-# port the tests search, recording each request's head, and names the record file to the program
-# in PELVARO_SAMPLE_RECORD (a Windows path: Wine shows / as drive Z:):
-#   sample_service_under_wine.sh SAMPLE_SERVICE.py HOST PORT SHARE_DOMAIN PROGRAM.exe [ARGUMENTS...]
+# Runs the Windows build's app tests under Wine with pelvaro-service (of the Linux build) beside
+# them. A Windows program under Wine cannot start a Linux program, so this script starts the
+# service through the tests' launcher on the port the tests search, recording each request's head,
+# and names the record file to the program in PELVARO_SAMPLE_RECORD (a Windows path: Wine shows /
+# as drive Z:):
+#   sample_service_under_wine.sh PELVARO_SERVICE HOST PORT SHARE_DOMAIN PROGRAM.exe [ARGUMENTS...]
 # Fails at once, saying why, when the service cannot start (its port taken, say). The service is
 # ended by its process id.
 set -euo pipefail
 scripts=$(cd "$(dirname "$0")/../../scripts" && pwd)
-usage="usage: sample_service_under_wine.sh SAMPLE_SERVICE.py HOST PORT SHARE_DOMAIN PROGRAM.exe [ARGUMENTS...]"
-service_script=${1:?$usage}
+usage="usage: sample_service_under_wine.sh PELVARO_SERVICE HOST PORT SHARE_DOMAIN PROGRAM.exe [ARGUMENTS...]"
+service_program=${1:?$usage}
 host=${2:?$usage}
 port=${3:?$usage}
 share_domain=${4:?$usage}
@@ -27,8 +28,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-python3 "$service_script" --host "$host" --port "$port" --share-domain "$share_domain" \
-  --record "$work/requests" 2>"$work/service.log" >/dev/null &
+launcher=$(cd "$(dirname "$0")/../e2e" && pwd)/service_launcher.py
+python3 "$launcher" --program "$service_program" --host "$host" --port "$port" \
+  --share-domain "$share_domain" --record "$work/requests" 2>"$work/service.log" >/dev/null &
 service=$!
 for _ in $(seq 150); do
   grep -q "^sample service on " "$work/service.log" && break

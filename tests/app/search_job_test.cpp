@@ -33,20 +33,20 @@ std::vector<AnsiText> Names(const std::vector<TableRow>& rows) {
   return names;
 }
 
-// The hits of "版" on the sample service: ten on page 1, one on page 2.
+// The hits of "版" in the sample catalogue, newest first: ten on page 1, one on page 2.
 const std::vector<AnsiText> VersionPage1{
-    "周星驰电影全集 国语版",
-    "UBUNTU 使用手册 第三版.pdf",
-    "Python 编程 从入门到实践 第二版.pdf",
-    "C++ Primer 中文版 第五版.pdf",
-    "算法导论 第三版 Introduction to Algorithms.pdf",
-    "小学语文 课件 人教版",
+    "中国地图 高清 2024版.jpg",
     "Photoshop 2023 中文版 安装包",
+    "Minecraft 我的世界 Java版 整合包",
+    "小学语文 课件 人教版",
     "Office 2021 专业增强版.iso",
     "Harry Potter 哈利波特 英文原版 全七册.epub",
-    "中国地图 高清 2024版.jpg",
+    "UBUNTU 使用手册 第三版.pdf",
+    "Python 编程 从入门到实践 第二版.pdf",
+    "周星驰电影全集 国语版",
+    "算法导论 第三版 Introduction to Algorithms.pdf",
 };
-const AnsiText VersionPage2 = "Minecraft 我的世界 Java版 整合包";
+const AnsiText VersionPage2 = "C++ Primer 中文版 第五版.pdf";
 
 TEST_F(SearchJobTest, LabelAndPreviousButtonFollowThePage) {
   struct Case {
@@ -100,8 +100,8 @@ TEST_F(SearchJobTest, RowsArriveInPageOrderWithTheLinkInColumnThree) {
   EXPECT_EQ(recording::Rows(),
             (std::vector<TableRow>{
                 {"Ubuntu 22.04.3 LTS desktop amd64.iso", "4.7G", "linuxfan", ShareLink("1iY6oXi5")},
-                {"ubuntu-20.04-server-arm64.iso", "1.2G", "linuxfan", ShareLink("1jZ8nCu0")},
                 {"UBUNTU 使用手册 第三版.pdf", "12.4M", "开源社区", ShareLink("1kA0mVy2")},
+                {"ubuntu-20.04-server-arm64.iso", "1.2G", "linuxfan", ShareLink("1jZ8nCu0")},
             }));
   EXPECT_TRUE(recording::MessageBoxes().empty());
   EXPECT_EQ(recording::OperationKinds(),
@@ -109,15 +109,15 @@ TEST_F(SearchJobTest, RowsArriveInPageOrderWithTheLinkInColumnThree) {
                          Op::AppendRow, Op::AppendRow}));
 }
 
-// Folders print no size, or no size field at all; some links go through "?download=".
-TEST_F(SearchJobTest, FoldersAndDownloadLinksReadAsTheyShould) {
+// Folders print an empty size, which reads as "文件夹".
+TEST_F(SearchJobTest, FoldersReadAsTheyShould) {
   SearchJob(ServiceSettings(), "版", 1);
 
   const std::vector<TableRow> rows = recording::Rows();
   ASSERT_EQ(rows.size(), 10u);
-  EXPECT_EQ(rows[0],
+  EXPECT_EQ(rows[8],
             (TableRow{"周星驰电影全集 国语版", "文件夹", "星爷粉丝", ShareLink("1eU7wGk1")}));
-  EXPECT_EQ(rows[5], (TableRow{"小学语文 课件 人教版", "文件夹", "王老师", ShareLink("1tJ8bFf6")}));
+  EXPECT_EQ(rows[3], (TableRow{"小学语文 课件 人教版", "文件夹", "王老师", ShareLink("1tJ8bFf6")}));
 }
 
 TEST_F(SearchJobTest, PagesAccumulateUnlessTheCheckBoxIsChecked) {

@@ -222,7 +222,7 @@ class Server(socketserver.ThreadingTCPServer):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--port", type=int, required=True)
-    parser.add_argument("--sample", required=True, help="path of sample_service.py")
+    parser.add_argument("--sample", required=True, help="path of service_launcher.py (catalogue and page format)")
     parser.add_argument("--share-domain", default="pan.baidu.com")
     parser.add_argument("--record", help="append each request line to this file")
     parser.add_argument("--marker", default=os.path.join(os.getcwd(), "shell-ran"),
