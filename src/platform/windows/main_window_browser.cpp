@@ -259,11 +259,16 @@ void FitBrowserPanel() {
 }
 
 void FocusBrowserPanel() {
-  if (!browserObject) return;
+  // Once at a time: a control that hands the focus back to the host while it activates must not
+  // start another activation.
+  static bool activating = false;
+  if (!browserObject || activating) return;
+  activating = true;
   // UI activation gives the control's document the focus, as a click into the page does.
   RECT rect = HostRect();
   browserObject->DoVerb(OLEIVERB_UIACTIVATE, nullptr, static_cast<IOleClientSite*>(&site), 0, host,
                         &rect);
+  activating = false;
 }
 
 bool BrowserPanelTranslateKey(MSG& message) {
