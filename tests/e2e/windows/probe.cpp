@@ -9,6 +9,8 @@
 //   probe dpichanged DPI     tells the window it has moved to a monitor of DPI (the test build's
 //                            hook: Wine has one DPI for every monitor)
 //   probe key tab|shifttab   brings the window to the front and types Tab or Shift+Tab
+//   probe setdpi DPI         sets the DPI of the programs started afterwards (Wine reads it from
+//                            HKCU\Control Panel\Desktop LogPixels); needs no window
 //   probe closebox           presses OK in each message box of the program
 //   probe close              closes the window
 // Exits 1 when the window is not there.
@@ -232,6 +234,13 @@ int main() {
   // The wide command line: the narrow one is in the prefix's code page.
   int argc = 0;
   wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  if (argc == 3 && std::wstring(argv[1]) == L"setdpi") {
+    const DWORD dpi = static_cast<DWORD>(_wtoi(argv[2]));
+    return RegSetKeyValueW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", L"LogPixels", REG_DWORD,
+                           &dpi, sizeof dpi) == ERROR_SUCCESS
+               ? 0
+               : 1;
+  }
   const HWND window = FindWindowW(L"PelvaroMainWindow", nullptr);
   if (window == nullptr || argc < 2) return 1;
   const std::wstring command = argv[1];

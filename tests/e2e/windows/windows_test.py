@@ -241,14 +241,18 @@ def main(program, probe, sample_path, search_host, share_domain, wine_dir):
     try:
         if not expect(wait_for(lambda: answers(search_host), 20), "no sample service"):
             return 1
-        # The prefix is made once (minutes); then each run reuses it.
-        subprocess.run([os.path.join(os.path.dirname(WINE_RUN), "windows-env.sh"), wine_dir],
-                       env=env, check=True)
+        # The prefix is made once (minutes); then each run reuses it. The program's header says
+        # whether it is a 32-bit or a 64-bit prefix.
+        subprocess.run([os.path.join(os.path.dirname(WINE_RUN), "windows-env.sh"), wine_dir,
+                        program], env=env, check=True)
         gui_font = None
         for dpi in DPIS:
-            set_dpi(env, dpi)
+            set_dpi(probe, env, dpi)
             session = Session(program, probe, env)
-            state = session.wait_state(lambda s: len(s.controls) == len(START), 90)
+            # Every control made, and the window answering messages (its title read across the
+            # process): the panel's browser control may hold the thread a while after the window
+            # shows.
+            state = session.wait_state(lambda s: len(s.controls) == len(START) and s.title, 90)
             if not expect(state is not None, f"{dpi} DPI: the window did not appear"):
                 return 1
             gui_font = check_start(state, dpi, gui_font)
@@ -267,7 +271,7 @@ def main(program, probe, sample_path, search_host, share_domain, wine_dir):
     finally:
         if session is not None and session.app.poll() is None:
             session.app.kill()
-        set_dpi(env, 96)
+        set_dpi(probe, env, 96)
         subprocess.run(["wineserver", "-k"], env=dict(env, WINEPREFIX=wine_dir + "/prefix"),
                        stderr=subprocess.DEVNULL)
         service.terminate()
@@ -278,10 +282,9 @@ def main(program, probe, sample_path, search_host, share_domain, wine_dir):
     return 0 if not failures else 1
 
 
-def set_dpi(env, dpi):
-    """The DPI Wine gives the programs started after this."""
-    subprocess.run([WINE_RUN, "reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels",
-                    "/t", "REG_DWORD", "/d", str(dpi), "/f"], env=env, stdout=subprocess.DEVNULL,
+def set_dpi(probe, env, dpi):
+    """The DPI Wine gives the programs started after this (the probe writes it to the registry)."""
+    subprocess.run([WINE_RUN, probe, "setdpi", str(dpi)], env=env, stdout=subprocess.DEVNULL,
                    stderr=subprocess.DEVNULL, timeout=120)
 
 
