@@ -110,25 +110,34 @@ int SystemDpi() {
   return dpi > 0 ? dpi : WindowLayout::Dpi;
 }
 
-// The DPI of the monitor a window is on: per window on Windows 10, per monitor on Windows 8.1,
-// the system's one DPI before.
-int DpiOf(HWND window) {
-  using ForWindow = UINT(WINAPI*)(HWND);
-  if (const auto forWindow = SystemFunction<ForWindow>(L"user32.dll", "GetDpiForWindow")) {
-    if (const UINT dpi = forWindow(window)) return static_cast<int>(dpi);
-  }
+// The DPI of a monitor: its own since Windows 8.1, the system's one DPI before.
+int MonitorDpi(HMONITOR monitor) {
   using ForMonitor = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
   if (const auto forMonitor = SystemFunction<ForMonitor>(L"shcore.dll", "GetDpiForMonitor")) {
     UINT x = 0;
     UINT y = 0;
     constexpr int effectiveDpi = 0;  // MDT_EFFECTIVE_DPI
-    if (SUCCEEDED(forMonitor(MonitorFromWindow(window, MONITOR_DEFAULTTOPRIMARY), effectiveDpi, &x,
-                             &y)) &&
-        y > 0) {
-      return static_cast<int>(y);
-    }
+    if (SUCCEEDED(forMonitor(monitor, effectiveDpi, &x, &y)) && y > 0) return static_cast<int>(y);
   }
   return SystemDpi();
+}
+
+// The DPI of the monitor a window is on, as the system tells the window itself on Windows 10.
+int DpiOf(HWND window) {
+  using ForWindow = UINT(WINAPI*)(HWND);
+  if (const auto forWindow = SystemFunction<ForWindow>(L"user32.dll", "GetDpiForWindow")) {
+    if (const UINT dpi = forWindow(window)) return static_cast<int>(dpi);
+  }
+  return MonitorDpi(MonitorFromWindow(window, MONITOR_DEFAULTTOPRIMARY));
+}
+
+// The window's outer size at dpi and its place centred on the screen.
+RECT CentredBounds(int dpi) {
+  const int width = ScaledForDpi(outerWidth, dpi);
+  const int height = ScaledForDpi(layout->height, dpi);
+  const int left = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
+  const int top = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
+  return {left, top, left + width, top + height};
 }
 
 HFONT CreateFontFor(LOGFONTW font, int height, int dpi) {
@@ -180,13 +189,14 @@ void LayOut(int dpi, const POINT* topLeft) {
   pageFont = CreatePageFont(layout->pageFont, dpi);
   currentDpi = dpi;
 
-  const int width = ScaledForDpi(outerWidth, dpi);
-  const int height = ScaledForDpi(layout->height, dpi);
-  const POINT place = topLeft != nullptr ? *topLeft
-                                         : POINT{(GetSystemMetrics(SM_CXSCREEN) - width) / 2,
-                                                 (GetSystemMetrics(SM_CYSCREEN) - height) / 2};
-  SetWindowPos(mainWindow, nullptr, place.x, place.y, width, height,
-               SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOOWNERZORDER);
+  RECT bounds = CentredBounds(dpi);
+  if (topLeft != nullptr) OffsetRect(&bounds, topLeft->x - bounds.left, topLeft->y - bounds.top);
+  RECT now{};
+  GetWindowRect(mainWindow, &now);
+  if (!EqualRect(&now, &bounds)) {
+    SetWindowPos(mainWindow, nullptr, bounds.left, bounds.top, bounds.right - bounds.left,
+                 bounds.bottom - bounds.top, SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOOWNERZORDER);
+  }
 
   const auto stockFont = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
   for (const ControlLayout& item : layout->controls) {
@@ -465,11 +475,14 @@ bool CreateMainWindow(const WindowLayout& windowLayout, WindowHandlers windowHan
   const HINSTANCE instance = GetModuleHandleW(nullptr);
   if (!RegisterClasses(instance) || !CreatePopupMenuItems()) return false;
   outerWidth = layout->narrowWidth;
-  // Created hidden on the primary monitor, then laid out for that monitor's DPI and centred.
-  mainWindow =
-      CreateWindowExW(WS_EX_CONTROLPARENT, L"PelvaroMainWindow", ToWide(layout->title).c_str(),
-                      WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN, 0, 0,
-                      layout->narrowWidth, layout->height, nullptr, nullptr, instance, nullptr);
+  // Made in its place for the primary monitor's DPI, centred on that monitor; then laid out for
+  // the DPI the system gives the window, in case the two differ.
+  const RECT bounds =
+      CentredBounds(MonitorDpi(MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY)));
+  mainWindow = CreateWindowExW(
+      WS_EX_CONTROLPARENT, L"PelvaroMainWindow", ToWide(layout->title).c_str(),
+      WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN, bounds.left, bounds.top,
+      bounds.right - bounds.left, bounds.bottom - bounds.top, nullptr, nullptr, instance, nullptr);
   if (mainWindow == nullptr || !CreateControls(instance)) return false;
   LayOut(DpiOf(mainWindow), nullptr);
   if (!CreateBrowserPanel(ControlHandle(Control::BrowserPanel), ToWide(startPage).c_str())) {
