@@ -437,9 +437,6 @@ MenuChoice MenuItemChoice(UINT item) {
 const WindowHandlers& Handlers() {
   return handlers;
 }
-int WindowDpi() {
-  return currentDpi;
-}
 
 void SetOuterWidth(int width) {
   outerWidth = width;

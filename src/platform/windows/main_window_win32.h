@@ -28,8 +28,6 @@ const WindowHandlers& Handlers();
 inline int ScaledForDpi(int size, int dpi) {
   return MulDiv(size, dpi, WindowLayout::Dpi);
 }
-// The DPI the window is laid out for now.
-int WindowDpi();
 // Sets the outer width, given at 96 DPI like every size of the layout; left edge, top edge and
 // height stay, and the window is not activated. The width is kept across a change of DPI.
 void SetOuterWidth(int width);
