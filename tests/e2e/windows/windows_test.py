@@ -11,12 +11,15 @@ labels (the browser panel included), a search filling the table in page order, n
 page (with the table kept and cleared), the empty-keyword and no-results boxes, and the close.
 
 Display scaling: the program runs at 96, 144 and 192 DPI (Wine takes the DPI from the registry,
-HKCU\Control Panel\Desktop LogPixels). At each, the window, every control, the column widths and
-the fonts are the 96-DPI ones scaled by DPI/96 with MulDiv's rounding, and so is the width
+HKCU\\Control Panel\\Desktop LogPixels). At each, the window, every control, the column widths
+and the fonts are the 96-DPI ones scaled by DPI/96 with MulDiv's rounding, and so is the width
 "支持作者" sets. Wine has one DPI for all monitors, so the move to a monitor of another DPI is
-stood in for by the message the system sends then (WM_DPICHANGED, raised by the test build). Wine shows no web pages, so the new-window event cannot come from a page: the test
-build of the program (Pelvaro-e2e.exe, the program plus one private message) raises it through the
-panel's connection point into the program's own event sink when the probe asks.
+stood in for by the message the system sends then (WM_DPICHANGED, raised by the test build).
+
+Wine shows no web pages, so the new-window event cannot come from a page: the test build of the
+program (Pelvaro-e2e.exe, the program plus a few private messages) raises it through the panel's
+connection point into the program's own event sink when the probe asks. The same build tells the
+probe a control's font height, which cannot be read from outside the process.
 
 Exits 0 when every check holds, 1 otherwise, 77 (skipped) when the sample service cannot stand in
 for the search host. Xvfb, the service, the program and the prefix's wineserver are ended by
