@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-void StartDetachedWorker(std::function<void()>) {}
+bool StartDetachedWorker(std::function<void()>) {
+  return false;
+}
 
 void OpenInDefaultBrowser(const AnsiText&) {}
 

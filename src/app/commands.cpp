@@ -25,9 +25,12 @@ void CopyLink() {
 }  // namespace
 
 void StartSearchWorker(const SearchSettings& settings) {
-  StartDetachedWorker([settings, keyword = CurrentKeyword, page = CurrentPage] {
-    SearchJob(settings, keyword, page);
-  });
+  const JobTicket ticket = NextJobTicket();
+  const bool started =
+      StartDetachedWorker([settings, keyword = CurrentKeyword, page = CurrentPage, ticket] {
+        SearchJob(settings, keyword, page, ticket);
+      });
+  if (started) IssueJobTicket(ticket);
 }
 
 void OnSearchClicked(const SearchSettings& settings) {

@@ -15,5 +15,6 @@ void OnPanelNewWindow();
 // Right click in the result table, after the table has applied its own selection for the click.
 void OnTableRightClick();
 
-// Starts one worker that runs SearchJob on copies of CurrentKeyword and CurrentPage taken now.
+// Starts one worker that runs SearchJob on copies of CurrentKeyword and CurrentPage taken now,
+// with the next job ticket, which becomes the latest command's once the worker has started.
 void StartSearchWorker(const SearchSettings& settings);

@@ -17,9 +17,11 @@ constexpr int MaxFollowedMoves = 10;
 constexpr std::int32_t ReadPieceBytes = 1024;
 constexpr std::int32_t RawHeaderCapacity = 5000;
 // A body larger than this is not taken: the call returns the empty body, as for a failed request.
-constexpr std::size_t MaxBodyBytes = std::size_t{256} << 20;
-// Most room taken on a server's word before the bytes arrive.
-constexpr std::int64_t MaxReservedBytes = std::int64_t{64} << 20;
+// A result page is about 100 KB, so this leaves room for pages 80 times that size; and since
+// searches overlap without bound, it is what keeps a few hostile servers from filling the 2 GB
+// address space of the 32-bit build: a body at the cap, with its conversion and parsing, takes
+// some tens of megabytes, so even 20 such searches at once leave most of the space free.
+constexpr std::size_t MaxBodyBytes = std::size_t{8} << 20;
 
 constexpr std::string_view Utf8Marker = "charset=utf-8";
 // A "charset=utf-8" in the body counts when it starts within this many bytes.
@@ -73,13 +75,36 @@ AnsiText AgentText(const AnsiText& extraHeaders) {
   return agent;
 }
 
+bool IsHttps(std::string_view address) {
+  return CompareText(ToLowerText(TextLeft(address, 5)), "https") == 0;
+}
+
 std::uint32_t RequestFlags(std::string_view address, const Exchange& x) {
   std::uint32_t flags = HttpFlagReload | HttpFlagNeedFile;
   if (x.cookiesSupplied) flags |= HttpFlagNoCookies;
   if (x.noRedirect) flags |= HttpFlagNoAutoRedirect;
-  const bool secure = CompareText(ToLowerText(TextLeft(address, 5)), "https") == 0;
-  flags |= secure ? HttpFlagSecure : HttpFlagIgnoreRedirectToHttps;
+  flags |= IsHttps(address) ? HttpFlagSecure : HttpFlagIgnoreRedirectToHttps;
   return flags;
+}
+
+bool HoldsLineBreak(std::string_view text) {
+  return text.find_first_of("\r\n") != std::string_view::npos;
+}
+
+// Whether sending would put a CR or LF into the request line or a header line other than the
+// "\r\n" that ends each line of the header block: an address, a cookie text or a header line
+// carrying one would add lines of its own to the request (or end its header block early).
+bool WouldAddLines(std::string_view address, std::string_view agent, const Exchange& x) {
+  if (HoldsLineBreak(address) || HoldsLineBreak(agent) || HoldsLineBreak(x.cookies)) return true;
+  const AnsiText& block = x.extraHeaders;
+  for (std::size_t i = 0; i < block.size(); ++i) {
+    if (block[i] == '\n') return true;
+    if (block[i] == '\r') {
+      if (i + 1 == block.size() || block[i + 1] != '\n') return true;
+      ++i;
+    }
+  }
+  return false;
 }
 
 void CompleteHeaders(std::string_view address, const Exchange& x) {
@@ -95,14 +120,10 @@ void CompleteHeaders(std::string_view address, const Exchange& x) {
   if (!x.cookies.empty()) headers.append("\r\nCookie: ").append(x.cookies);
 }
 
-// Reads the body to its end in pieces, appending each.
+// Reads the body to its end in pieces, appending each. The buffer grows with what has arrived,
+// never with what a server announces.
 ByteBuffer ReadBody(HttpHandle* request) {
   ByteBuffer body;
-  // Room for the announced length up front: growing a large body step by step costs more than
-  // the transfer itself (each step is fresh memory the system must map in).
-  if (const std::int64_t announced = HttpQueryContentLength(request); announced > 0) {
-    body.reserve(static_cast<std::size_t>(std::min<std::int64_t>(announced, MaxReservedBytes)));
-  }
   std::uint8_t piece[ReadPieceBytes];
   while (const std::uint32_t count = HttpReadFile(request, piece, sizeof piece)) {
     if (body.size() + count > MaxBodyBytes) return {};
@@ -121,6 +142,16 @@ AnsiText RawHeaders(HttpHandle* request) {
   return raw;
 }
 
+void Send(HttpHandle* request, const Exchange& x) {
+  if (x.method == 0) {
+    HttpSendRequest(request, x.extraHeaders, nullptr, 0);
+    return;
+  }
+  if (x.postBytes.empty()) x.postBytes = TextToBytes(x.postText);
+  HttpSendRequest(request, x.extraHeaders, x.postBytes.empty() ? nullptr : x.postBytes.data(),
+                  static_cast<std::uint32_t>(x.postBytes.size()));
+}
+
 Answer FetchOnce(std::string_view address, const Exchange& x, bool mayFollow) {
   const std::string_view verb = x.method == 1 ? "POST" : "GET";
   const AnsiText agent = AgentText(x.extraHeaders);
@@ -136,13 +167,9 @@ Answer FetchOnce(std::string_view address, const Exchange& x, bool mayFollow) {
   if (h.request == nullptr) return {};
 
   CompleteHeaders(address, x);
-  if (x.method == 0) {
-    HttpSendRequest(h.request, x.extraHeaders, nullptr, 0);
-  } else {
-    if (x.postBytes.empty()) x.postBytes = TextToBytes(x.postText);
-    HttpSendRequest(h.request, x.extraHeaders, x.postBytes.empty() ? nullptr : x.postBytes.data(),
-                    static_cast<std::uint32_t>(x.postBytes.size()));
-  }
+  // A request whose lines would carry a line break of their own is not sent: the reads and the
+  // header query then fail as for a server that cannot be reached.
+  if (!WouldAddLines(address, agent, x)) Send(h.request, x);
   Answer answer;
   answer.body = ReadBody(h.request);
   x.rawHeaders = RawHeaders(h.request);
@@ -150,9 +177,11 @@ Answer FetchOnce(std::string_view address, const Exchange& x, bool mayFollow) {
 
   const bool moved = ScanResponseHeaders(x.rawHeaders, x.location, x.returnedCookies,
                                          x.cookiesSupplied ? &x.cookies : nullptr);
-  if (mayFollow && moved) {
-    // The current path is appended even when the location carries one of its own.
-    answer.newAddress = JoinTexts({x.location, UrlPath(address)});
+  // The current path is appended even when the location carries one of its own.
+  AnsiText newAddress = moved ? JoinTexts({x.location, UrlPath(address)}) : AnsiText();
+  // An https page is never followed to plain http: that "301" answer stands as it is.
+  if (mayFollow && moved && (!IsHttps(address) || IsHttps(newAddress))) {
+    answer.newAddress = std::move(newAddress);
     x.location.clear();
     answer.body.clear();
     answer.moved = true;

@@ -35,6 +35,9 @@ HttpHandle* HttpOpenRequest(HttpHandle* connection, std::string_view verb, std::
 
 // Sends the request with headers (lines separated by "\r\n", sent as given) and size bytes of
 // body (none when size is 0) and waits for the response to begin. False when no response came.
+// Unless the request was opened with HttpFlagNoAutoRedirect, a redirect answer is followed as
+// platform/http_redirect.h lays down (the same on every platform); more than MaxRedirectHops of
+// them in a row end the request as failed, with no response.
 bool HttpSendRequest(HttpHandle* request, std::string_view headers, const std::uint8_t* body,
                      std::uint32_t size);
 
@@ -49,20 +52,20 @@ std::uint32_t HttpReadFile(HttpHandle* request, std::uint8_t* buffer, std::uint3
 // size needed (0 without a response).
 bool HttpQueryRawHeaders(HttpHandle* request, char* buffer, std::uint32_t* length);
 
-// The body length the final response announced (its Content-Length, as the numeric header query
-// gives it), or -1 when it announced none or no response came. The body read may be shorter.
-std::int64_t HttpQueryContentLength(HttpHandle* request);
-
 // Releases a session, connection or request handle; null is ignored.
 void HttpCloseHandle(HttpHandle* handle);
 
-// No call waits forever: connecting (name resolution and TLS included) gives up after connectMs,
-// and a send or read that sees no progress, sending or receiving, for idleMs ends the transfer as
-// failed (the platform's connect, send and receive timeouts). Process-wide; applies to requests
-// opened afterwards. Tests lower them to keep a silent server quick.
+// No call waits forever: connecting (name resolution and TLS included) gives up after connectMs;
+// a send or read that sees no progress, sending or receiving, for idleMs ends the transfer as
+// failed (the platform's connect, send and receive timeouts); and a request, the redirects the
+// transport follows for it included, ends totalMs after it was sent however steadily bytes come.
+// A transfer that ends early keeps what arrived before: the reads hand it out, then give 0.
+// Process-wide; applies to requests opened afterwards. Only tests change them, to keep a silent
+// or trickling server quick.
 struct HttpTimeouts {
   std::int32_t connectMs = 10000;
   std::int32_t idleMs = 30000;
+  std::int32_t totalMs = 60000;
 };
 void SetHttpTimeouts(const HttpTimeouts& timeouts);
 HttpTimeouts CurrentHttpTimeouts();

@@ -43,7 +43,8 @@ bool RegexSetPattern(RegexInstance* regex, std::u16string_view pattern);
 std::u16string RegexPattern(const RegexInstance* regex);
 
 // Runs the expression over the subject. Null when the expression is rejected; a collection,
-// possibly without matches, otherwise. The collection keeps its own copy of what it needs.
+// possibly without matches, otherwise. The collection may refer to the subject's units: the caller
+// keeps them unchanged until it releases the collection (a page is not copied once more).
 RegexMatchList* RegexExecute(RegexInstance* regex, std::u16string_view subject);
 void RegexReleaseMatches(RegexMatchList* matches);
 
@@ -58,6 +59,11 @@ std::int32_t RegexMatchCount(const RegexMatchList* matches);
 // Match index counts from 0. False (and nothing written) when there is no such match.
 bool RegexMatchAt(const RegexMatchList* matches, std::int32_t index, std::u16string& value,
                   std::int32_t& firstIndex);
+
+// Where a match stands, first index and length in UTF-16 units, without its text. False (and
+// nothing written) when there is no such match.
+bool RegexMatchSpan(const RegexMatchList* matches, std::int32_t index, std::int32_t& firstIndex,
+                    std::int32_t& length);
 
 // Number of capturing groups of a match; 0 when there is no such match.
 std::int32_t RegexGroupCount(const RegexMatchList* matches, std::int32_t index);

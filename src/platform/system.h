@@ -7,8 +7,9 @@
 #include <functional>
 
 // Starts a detached thread that runs job once; nobody waits for it, stops it or asks for a
-// result. A thread that cannot be started is ignored.
-void StartDetachedWorker(std::function<void()> job);
+// result. A thread that cannot be started is not reported to the user: job is dropped unrun and
+// the result is false, so that the caller can forget what it had set aside for that job.
+bool StartDetachedWorker(std::function<void()> job);
 
 // Hands an address to the user's default web browser, when IsWebAddress (platform/web_address.h)
 // lets it leave the program; anything else is dropped. The outcome is not looked at.

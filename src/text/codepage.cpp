@@ -4,8 +4,10 @@
 #include "text/text_ops.h"
 
 #include <algorithm>
+#include <bit>
 #include <climits>
 #include <cstddef>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -13,6 +15,10 @@ namespace {
 // Wide texts travel as little-endian byte pairs whatever the host order.
 ByteBuffer UnitsToBytes(const char16_t* units, std::size_t count) {
   ByteBuffer bytes(count * 2);
+  if constexpr (std::endian::native == std::endian::little) {
+    if (count != 0) std::memcpy(bytes.data(), units, count * 2);
+    return bytes;
+  }
   for (std::size_t i = 0; i < count; ++i) {
     bytes[2 * i] = static_cast<std::uint8_t>(units[i] & 0xFF);
     bytes[2 * i + 1] = static_cast<std::uint8_t>(units[i] >> 8);
@@ -24,13 +30,14 @@ ByteBuffer UnitsToBytes(const char16_t* units, std::size_t count) {
 // a missing terminator never makes a conversion read beyond the buffer. An odd last byte is no
 // unit.
 std::u16string TerminatedUnits(const ByteBuffer& wide) {
-  std::u16string units;
-  units.reserve(wide.size() / 2);
-  for (std::size_t i = 0; i + 1 < wide.size(); i += 2) {
-    const auto unit = static_cast<char16_t>(wide[i] | wide[i + 1] << 8);
-    if (unit == 0) break;
-    units.push_back(unit);
+  std::u16string units(wide.size() / 2, u'\0');
+  if constexpr (std::endian::native == std::endian::little) {
+    if (!units.empty()) std::memcpy(units.data(), wide.data(), units.size() * 2);
+  } else {
+    for (std::size_t i = 0; i < units.size(); ++i)
+      units[i] = static_cast<char16_t>(wide[2 * i] | wide[2 * i + 1] << 8);
   }
+  units.resize(std::min(units.size(), units.find(u'\0')));
   return units;
 }
 
@@ -73,8 +80,26 @@ AnsiText UrlEncode(std::string_view text, const UrlEncodeOptions& options) {
   return encoded;
 }
 
+// What WideToText(TextToWide(text, 936), 65001) gives, the text up to its first zero byte in
+// UTF-8, without the wide text's byte buffer and the sizing in between: a page is converted with
+// one decoding and one encoding.
 AnsiText GbkToUtf8(std::string_view text) {
-  return WideToText(TextToWide(text, CodePageGbk), CodePageUtf8);
+  text = text.substr(0, text.find('\0'));
+  if (text.empty() || text.size() > INT_MAX) return {};
+  const int length = static_cast<int>(text.size());
+  const int count = ConvertToWide(CodePageGbk, 0, text.data(), length, nullptr, 0);
+  if (count <= 0) return {};
+  std::u16string units(static_cast<std::size_t>(count), u'\0');
+  units.resize(static_cast<std::size_t>(
+      ConvertToWide(CodePageGbk, 0, text.data(), length, units.data(), count)));
+  if (units.empty() || units.size() > INT_MAX / 3) return {};
+  const int unitCount = static_cast<int>(units.size());
+  const int size = ConvertFromWide(CodePageUtf8, 0, units.data(), unitCount, nullptr, 0);
+  if (size <= 0) return {};
+  AnsiText utf8(static_cast<std::size_t>(size), '\0');
+  utf8.resize(static_cast<std::size_t>(
+      ConvertFromWide(CodePageUtf8, 0, units.data(), unitCount, utf8.data(), size)));
+  return utf8;
 }
 
 // Sized by the system's code page whatever code page it converts from, as the platform call is

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <memory>
 #include <string>
 
 namespace {
@@ -41,6 +42,7 @@ RegexObject::RegexObject() {
 RegexObject::~RegexObject() {
   Release();
   subject_.clear();
+  subjectUnits_.clear();
   RegexLeaveThread();
 }
 
@@ -66,7 +68,8 @@ bool RegexObject::Create(std::string_view pattern, std::string_view subject,
           ? ReplaceText(pattern, QuotePlaceholder, "\"", 1, EveryOccurrence, MatchCase)
           : AnsiText(pattern);
   RegexSetPattern(regex_, ToUtf16(expression));
-  matches_ = RegexExecute(regex_, ToUtf16(subject));
+  subjectUnits_ = ToUtf16(subject);
+  matches_ = RegexExecute(regex_, subjectUnits_);
   subject_.assign(subject);
   return matches_ != nullptr;
 }
@@ -77,7 +80,7 @@ AnsiText RegexObject::PatternText() const {
 
 AnsiText RegexObject::Replace(std::string_view replacement) const {
   std::u16string replaced;
-  if (!RegexReplace(regex_, ToUtf16(subject_), ToUtf16(replacement), replaced)) return {};
+  if (!RegexReplace(regex_, subjectUnits_, ToUtf16(replacement), replaced)) return {};
   return FromUtf16(replaced);
 }
 
@@ -143,29 +146,103 @@ AnsiText EscapeRegexText(std::string_view text) {
 
 namespace {
 
-// How much of text a collection needs: no match can end beyond the end of the last right marker,
-// and the engine, trying each left marker in turn, would otherwise scan on to the end of the text
-// from every left marker that has no right marker after it (quadratic on a hostile page). Only
-// where that holds for certain is the text cut: both markers are fixed runs of single characters
-// (no backslash, "|", "^" or "$" left in them after escaping), so the rightmost start of a right
-// marker is also its rightmost end, and the greedy, anchored search for it backtracks once from
-// the end of the text. The cut is taken only when the match's text is the subject's own bytes.
-// Returns the length to keep: 0 when no right marker occurs (nothing can be collected), the
-// whole text when it cannot be cut safely.
-std::size_t CollectionExtent(std::string_view text, std::string_view leftMarker,
+// Sets the regular-expression component up on this thread for one collection.
+struct RegexThread {
+  RegexThread() { RegexEnterThread(); }
+  ~RegexThread() { RegexLeaveThread(); }
+  RegexThread(const RegexThread&) = delete;
+  RegexThread& operator=(const RegexThread&) = delete;
+};
+
+// One expression run over a subject that is already UTF-16, with the options a collection uses
+// (letter case ignored, multiline), as RegexObject would run it: the page is converted once for
+// both expressions of a collection, and the engine is handed the units as they are.
+struct UnitMatches {
+  RegexInstance* regex = nullptr;
+  RegexMatchList* matches = nullptr;
+
+  UnitMatches(std::string_view pattern, std::u16string_view subject, bool multiline, bool global) {
+    regex = RegexCreate();
+    RegexSetOption(regex, RegexOption::IgnoreCase, true);
+    RegexSetOption(regex, RegexOption::Multiline, multiline);
+    RegexSetOption(regex, RegexOption::Singleline, true);
+    RegexSetOption(regex, RegexOption::Global, global);
+    RegexSetPattern(regex, ToUtf16(pattern));
+    matches = RegexExecute(regex, subject);
+  }
+  ~UnitMatches() {
+    RegexReleaseMatches(matches);
+    RegexRelease(regex);
+  }
+  UnitMatches(const UnitMatches&) = delete;
+  UnitMatches& operator=(const UnitMatches&) = delete;
+};
+
+constexpr std::size_t NoRightMarker = 0;
+
+// How much of the subject a collection needs: no match can end beyond the end of the last right
+// marker, and the engine, trying each left marker in turn, would otherwise scan on to the end of
+// the text from every left marker that has no right marker after it (quadratic on a hostile
+// page). Only where that holds for certain is the subject cut: both markers are fixed runs of
+// single characters (no backslash, "|", "^" or "$" left in them after escaping), so every
+// occurrence of the right marker has the same length and the one that starts last also ends last.
+// The occurrences are found left to right without overlap, in one pass; one that overlaps the
+// last of them can only start inside it, so the search goes on from there. Returns the units to
+// keep: NoRightMarker when no right marker occurs (nothing can be collected), the whole subject
+// when it cannot be cut safely.
+std::size_t CollectionExtent(std::u16string_view units, std::string_view leftMarker,
                              std::string_view rightMarker, const AnsiText& escapedRight) {
   const auto plain = [](std::string_view marker) {
     return marker.find_first_of("\\|^$") == std::string_view::npos;
   };
-  if (rightMarker.empty() || !plain(leftMarker) || !plain(rightMarker)) return text.size();
-  RegexObject last;
-  if (!last.Create(JoinTexts({"^[\\s\\S]*", escapedRight}), text,
-                   {.multiline = false, .global = false})) {
-    return text.size();
+  if (rightMarker.empty() || !plain(leftMarker) || !plain(rightMarker)) return units.size();
+  std::int32_t first = 0;
+  std::int32_t length = 0;
+  {
+    const UnitMatches all(escapedRight, units, false, true);
+    if (all.matches == nullptr) return units.size();
+    const std::int32_t count = RegexMatchCount(all.matches);
+    if (count == 0) return NoRightMarker;
+    if (!RegexMatchSpan(all.matches, count - 1, first, length)) return units.size();
   }
-  if (last.MatchCount() == 0) return 0;
-  const AnsiText prefix = last.MatchText(1);
-  return text.starts_with(prefix) ? prefix.size() : text.size();
+  for (;;) {
+    const std::size_t from = static_cast<std::size_t>(first) + 1;
+    if (from >= units.size()) break;
+    const UnitMatches later(escapedRight, units.substr(from), false, false);
+    std::int32_t laterFirst = 0;
+    std::int32_t laterLength = 0;
+    if (!RegexMatchSpan(later.matches, 0, laterFirst, laterLength)) break;
+    first = static_cast<std::int32_t>(from) + laterFirst;
+    length = laterLength;
+  }
+  return std::min(units.size(), static_cast<std::size_t>(first) + length);
+}
+
+// A page in UTF-16 for a collection: one conversion into a buffer that is not cleared first.
+struct PageUnits {
+  std::unique_ptr<char16_t[]> units;
+  std::size_t size = 0;
+
+  explicit PageUnits(std::string_view text) {
+    if (text.empty() || text.size() > INT_MAX) return;
+    const int length = static_cast<int>(text.size());
+    units = std::make_unique_for_overwrite<char16_t[]>(text.size());
+    size = static_cast<std::size_t>(
+        ConvertToWide(CodePageGbk, 0, text.data(), length, units.get(), length));
+  }
+  std::u16string_view View() const { return {units.get(), size}; }
+};
+
+// FromUtf16 through one buffer kept for a whole collection, so that no block's text is cleared
+// before it is written.
+AnsiText FromUtf16(std::u16string_view units, std::string& buffer) {
+  if (units.empty() || units.size() > INT_MAX / 2) return {};
+  const int length = static_cast<int>(units.size());
+  if (buffer.size() < 2 * units.size()) buffer.resize(2 * units.size());
+  std::string_view text(
+      buffer.data(), static_cast<std::size_t>(ConvertFromWide(CodePageGbk, 0, units.data(), length,
+                                                              buffer.data(), 2 * length)));
+  return AnsiText(text.substr(0, text.find('\0')));  // a text holds no zero byte
 }
 
 }  // namespace
@@ -175,19 +252,25 @@ std::int32_t CollectBetween(std::string_view text, std::string_view leftMarker,
                             const CollectOptions& options) {
   TextArray ownResults;
   TextArray& collected = results != nullptr ? *results : ownResults;
-  RegexObject regex;
+  const RegexThread thread;
   collected.clear();
+  const PageUnits page(text);
+  const std::u16string_view units = page.View();
   const AnsiText escapedRight = EscapeRegexText(rightMarker);
-  const std::size_t extent = CollectionExtent(text, leftMarker, rightMarker, escapedRight);
+  const std::size_t extent = CollectionExtent(units, leftMarker, rightMarker, escapedRight);
   // An empty text is still searched: empty markers match there once.
-  if (extent == 0 && !text.empty()) return 0;
+  if (extent == NoRightMarker && !text.empty()) return 0;
   const AnsiText expression =
       JoinTexts({EscapeRegexText(leftMarker), "([\\s|\\S]*?)", escapedRight});
-  regex.Create(expression, text.substr(0, extent));
-  const std::int32_t n = regex.MatchCount();
+  const UnitMatches regex(expression, units.substr(0, extent), true, true);
+  const std::int32_t n = RegexMatchCount(regex.matches);
   collected.reserve(static_cast<std::size_t>(n));
-  for (std::int32_t i = 1; i <= n; ++i) {
-    const AnsiText between = regex.SubmatchText(i, 1);
+  std::u16string group;
+  std::string buffer;
+  for (std::int32_t i = 0; i < n; ++i) {
+    const AnsiText between = RegexGroupAt(regex.matches, i, 0, group) == RegexGroupState::Matched
+                                 ? FromUtf16(group, buffer)
+                                 : AnsiText();
     const bool limited = options.maxLength != 0;
     if (limited && TextLength(between) > options.maxLength) continue;
     const bool right = options.keepRight && !(limited && options.keepLeft);

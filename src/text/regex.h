@@ -5,6 +5,7 @@
 #include "text/text_value.h"
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 struct RegexInstance;
@@ -62,6 +63,7 @@ class RegexObject {
   RegexInstance* regex_ = nullptr;
   RegexMatchList* matches_ = nullptr;
   AnsiText subject_;
+  std::u16string subjectUnits_;  // what the engine's matches refer to
 };
 
 // A backslash before every "?", "*", "+", "[", "]", "(", ")", "{" and "}", and "#引号" turned into

@@ -1,6 +1,7 @@
 #include "text/text_ops.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -82,6 +83,13 @@ void ScanMatches(std::string_view text, std::string_view sought, std::size_t fro
   std::size_t settled = from;  // a character start at or before every offset still to be reported
   const auto startsCharacter = [&](std::size_t p) {
     std::size_t k = p;
+    // Eight lead-range bytes at a time, then byte by byte.
+    while (k >= settled + 8) {
+      std::uint64_t word;
+      std::memcpy(&word, data + k - 8, sizeof word);
+      if ((word & 0x8080808080808080u) != 0x8080808080808080u) break;
+      k -= 8;
+    }
     while (k > settled && IsLeadByte(data[k - 1])) {
       --k;
     }

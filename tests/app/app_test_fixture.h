@@ -26,6 +26,7 @@ class AppTest : public testing::Test {
 
   void TearDown() override {
     recording::OpenCheckBoxGate();
+    recording::ReleaseHeldWorker();
     EXPECT_TRUE(recording::JoinWorkers()) << "a search job did not end";
   }
 };

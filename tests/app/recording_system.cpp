@@ -8,16 +8,20 @@
 #include <cstdlib>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 namespace recording {
 namespace {
 
 struct System {
   std::mutex mutex;
-  std::condition_variable workerEnded;
+  std::condition_variable changed;  // a worker ended, or the held one was released
   std::vector<std::thread> workers;
   int started = 0;
   int running = 0;
+  int failing = 0;
+  bool holdNext = false;
+  bool released = true;  // false while a held worker waits
   std::vector<AnsiText> opened;
 };
 
@@ -33,6 +37,8 @@ void ResetSystem() {
   std::lock_guard lock(s.mutex);
   s.opened.clear();
   s.started = 0;
+  s.failing = 0;
+  s.holdNext = false;
 }
 
 int WorkersStarted() {
@@ -41,14 +47,35 @@ int WorkersStarted() {
   return s.started;
 }
 
+void FailWorkerStarts(int count) {
+  System& s = TheSystem();
+  std::lock_guard lock(s.mutex);
+  s.failing = count;
+}
+
+void HoldNextWorker() {
+  System& s = TheSystem();
+  std::lock_guard lock(s.mutex);
+  s.holdNext = true;
+}
+
+void ReleaseHeldWorker() {
+  System& s = TheSystem();
+  {
+    std::lock_guard lock(s.mutex);
+    s.released = true;
+  }
+  s.changed.notify_all();
+}
+
 bool JoinWorkers(int timeoutMs) {
   System& s = TheSystem();
   std::vector<std::thread> workers;
   bool ended;
   {
     std::unique_lock lock(s.mutex);
-    ended = s.workerEnded.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                                   [&] { return s.running == 0; });
+    ended = s.changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                               [&] { return s.running == 0; });
     workers.swap(s.workers);
   }
   for (std::thread& worker : workers) {
@@ -69,17 +96,28 @@ std::vector<AnsiText> OpenedAddresses() {
 
 }  // namespace recording
 
-void StartDetachedWorker(std::function<void()> job) {
+bool StartDetachedWorker(std::function<void()> job) {
   recording::System& s = recording::TheSystem();
   std::lock_guard lock(s.mutex);
+  if (s.failing > 0) {
+    --s.failing;
+    return false;
+  }
   ++s.started;
   ++s.running;
-  s.workers.emplace_back([&s, job = std::move(job)] {
+  const bool held = std::exchange(s.holdNext, false);
+  if (held) s.released = false;
+  s.workers.emplace_back([&s, held, job = std::move(job)] {
+    if (held) {
+      std::unique_lock lock(s.mutex);
+      s.changed.wait(lock, [&] { return s.released; });
+    }
     job();
     std::lock_guard ended(s.mutex);
     --s.running;
-    s.workerEnded.notify_all();
+    s.changed.notify_all();
   });
+  return true;
 }
 
 // As the seam promises, only web addresses are handed on.

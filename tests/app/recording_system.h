@@ -16,6 +16,12 @@ void ResetSystem();
 
 // Workers started since the last ResetSystem.
 int WorkersStarted();
+// The next count starts fail as when the system cannot create a thread: the job is dropped unrun.
+void FailWorkerStarts(int count);
+// The next worker started waits before it runs its job until ReleaseHeldWorker, as a thread that
+// the system runs late.
+void HoldNextWorker();
+void ReleaseHeldWorker();
 // Waits until every worker started so far has ended and joins it. False when the timeout passes
 // first; the workers still running are then left to end on their own.
 bool JoinWorkers(int timeoutMs = 20000);

@@ -1,49 +1,16 @@
 #include "sample_service_process.h"
 
-#ifdef _WIN32
-// Under Wine the test program cannot start the service's interpreter; the tests that need it are
-// skipped there.
-bool SampleServiceWanted() {
-  return false;
-}
-bool StartSampleService() {
-  return false;
-}
-void StopSampleService() {}
-std::string RecordedRequests() {
-  return {};
-}
-void ClearRecordedRequests() {}
-#else
-
 #include <gtest/gtest.h>
-
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <string_view>
-#include <thread>
-#include <vector>
-
-extern char** environ;
 
 namespace {
 
 namespace fs = std::filesystem;
-
-constexpr char ServiceScript[] = PELVARO_FIXTURES "/../../tools/sample-service/sample_service.py";
-constexpr std::string_view ReadyLine = "sample service on ";
-
-pid_t servicePid = 0;
-fs::path workDir;
 
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -63,16 +30,75 @@ struct SampleServiceEnvironment : testing::Environment {
       std::exit(1);
     }
   }
-  void TearDown() override {
-    StopSampleService();
-    if (!workDir.empty()) fs::remove_all(workDir);
-  }
+  void TearDown() override;
 };
 
 [[maybe_unused]] testing::Environment* const environment =
     testing::AddGlobalTestEnvironment(new SampleServiceEnvironment);
 
 }  // namespace
+
+#ifdef _WIN32
+// Under Wine the test program cannot start the service's Linux interpreter: the test's wrapper
+// (sample_service_under_wine.sh) starts it beside the program and names its record file in
+// PELVARO_SAMPLE_RECORD.
+namespace {
+
+fs::path RecordFile() {
+  const char* path = std::getenv("PELVARO_SAMPLE_RECORD");
+  return path != nullptr ? fs::path(path) : fs::path();
+}
+
+}  // namespace
+
+void SampleServiceEnvironment::TearDown() {}
+
+bool StartSampleService() {
+  if (RecordFile().empty()) {
+    std::fprintf(stderr,
+                 "PELVARO_SAMPLE_RECORD is not set: run through sample_service_under_wine.sh\n");
+    return false;
+  }
+  return true;
+}
+
+void StopSampleService() {}
+
+std::string RecordedRequests() {
+  return ReadFile(RecordFile());
+}
+
+void ClearRecordedRequests() {
+  std::ofstream(RecordFile(), std::ios::binary | std::ios::trunc);
+}
+#else
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string_view>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+constexpr char ServiceScript[] = PELVARO_FIXTURES "/../../tools/sample-service/sample_service.py";
+constexpr std::string_view ReadyLine = "sample service on ";
+
+pid_t servicePid = 0;
+fs::path workDir;
+
+}  // namespace
+
+void SampleServiceEnvironment::TearDown() {
+  StopSampleService();
+  if (!workDir.empty()) fs::remove_all(workDir);
+}
 
 bool StartSampleService() {
   if (workDir.empty()) {

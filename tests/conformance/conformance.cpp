@@ -11,6 +11,16 @@
 //   fetch <method> <path> <headers> <cookies> <postText>
 //                                      FetchUrl against the loopback server; "-" for an argument
 //                                      not supplied
+//   redirect <status> <method> <where> <headers> <cookies> <postText>
+//                                      FetchUrl of "/start" on a home server that answers with
+//                                      the status and a Location: "same" (its own /landing),
+//                                      "other" (another origin's), "back" (another origin's,
+//                                      which sends it home), "file" (a local file) or "chainN"
+//                                      (N redirects in a row). Prints the requests each server
+//                                      received, as sorted lines, and the body.
+//   table936                           every byte pair a lead byte can start, one line each:
+//                                      "pair LLTT", the UTF-16 units it reads as, "back" and the
+//                                      bytes those units convert back to
 // A case whose output the comparison leaves out (the reason stands in the corpus beside it) starts
 // with the field "~"; one with the field "~head" (or another label) leaves out only its output
 // line of that label. Left-out output lines start with "~ ". "#" starts a comment line.
@@ -131,6 +141,80 @@ std::string WithoutPort(std::string text, std::uint16_t port) {
   return text;
 }
 
+// The request lines in sorted order, so that what was sent is compared wherever the transport
+// puts its own lines; then the body sent.
+void PrintSorted(const std::string& label, const std::string& head, const std::string& body,
+                 std::vector<std::string>& lines) {
+  std::vector<std::string> sorted;
+  for (std::size_t start = 0, end; (end = head.find("\r\n", start)) != std::string::npos;
+       start = end + 2) {
+    sorted.push_back(head.substr(start, end - start));
+  }
+  std::sort(sorted.begin(), sorted.end());
+  for (const std::string& headerLine : sorted)
+    lines.push_back(label + "line " + Escaped(headerLine));
+  lines.push_back(label + "sent " + Escaped(body));
+}
+
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+  for (std::size_t at; (at = text.find(from)) != std::string::npos;)
+    text.replace(at, from.size(), to);
+  return text;
+}
+
+std::vector<std::string> Redirect(const std::vector<std::string>& fields) {
+  const std::string status = Field(fields, 1);
+  const std::string where = Field(fields, 3);
+  std::string homeBase, otherBase;  // known once both listen
+  const auto moved = [&status](const std::string& location) {
+    return Respond(status, "Location: " + location + "\r\n", "moved");
+  };
+  LoopbackServer home([&](const ReceivedRequest& request) {
+    const std::string path = request.head.substr(0, request.head.find(" HTTP/"));
+    if (path.ends_with(" /start")) {
+      if (where == "same") return moved("/landing");
+      if (where == "other") return moved(otherBase + "/landing");
+      if (where == "back") return moved(otherBase + "/back");
+      if (where == "file") return moved("file:///etc/passwd");
+      if (where.starts_with("chain")) return moved("/chain/" + where.substr(5));
+    }
+    if (const std::size_t at = path.find(" /chain/"); at != std::string::npos) {
+      const int left = std::stoi(path.substr(at + 8));
+      if (left > 1) return moved("/chain/" + std::to_string(left - 1));
+    }
+    return Respond("200 OK", "", "landed at home");
+  });
+  LoopbackServer other([&](const ReceivedRequest& request) {
+    if (request.head.find(" /back ") != std::string::npos) return moved(homeBase + "/landing");
+    return Respond("200 OK", "", "landed elsewhere");
+  });
+  homeBase = home.Url("");
+  otherBase = other.Url("");
+  const std::string homePort = ":" + std::to_string(home.Port());
+  const std::string otherPort = ":" + std::to_string(other.Port());
+
+  const auto supplied = [&](std::size_t i) { return Field(fields, i) != "-"; };
+  AnsiText headers = supplied(4) ? Field(fields, 4) : AnsiText();
+  AnsiText cookies = supplied(5) ? Field(fields, 5) : AnsiText();
+  FetchOptions options{.method = std::stoi(Field(fields, 2)),
+                       .postText = supplied(6) ? Field(fields, 6) : AnsiText(),
+                       .extraHeaders = &headers};
+  if (supplied(5)) options.cookies = &cookies;
+  const ByteBuffer body = FetchUrl(home.Url("/start"), options);
+
+  std::vector<std::string> lines;
+  for (const auto& [label, server] :
+       {std::pair<std::string, const LoopbackServer*>{"home ", &home}, {"other ", &other}}) {
+    for (const ReceivedRequest& request : server->Requests()) {
+      const std::string head =
+          Replaced(Replaced(request.head, homePort, ":HOME"), otherPort, ":OTHER");
+      PrintSorted(label, head, request.body, lines);
+    }
+  }
+  lines.push_back("body " + Escaped(body));
+  return lines;
+}
+
 // Every request is answered alike: a UTF-8 page, so the charset conversion shows too.
 std::vector<std::string> Fetch(const std::vector<std::string>& fields) {
   LoopbackServer server([](const ReceivedRequest&) {
@@ -165,6 +249,33 @@ std::vector<std::string> Fetch(const std::vector<std::string>& fields) {
   return lines;
 }
 
+// Code page 936 pair by pair, both ways through the conversions of the core (and so through the
+// platform's own calls): the whole table, as each build has it.
+std::vector<std::string> Table936() {
+  std::vector<std::string> lines;
+  for (int lead = 0x81; lead <= 0xFE; ++lead) {
+    for (int trail = 0x40; trail <= 0xFE; ++trail) {
+      if (trail == 0x7F) continue;
+      const std::string pair{static_cast<char>(lead), static_cast<char>(trail)};
+      const ByteBuffer wide = TextToWide(pair, 936);
+      char line[64];
+      std::snprintf(line, sizeof line, "pair %02X%02X", lead, trail);
+      std::string text = line;
+      for (std::size_t i = 0; i + 3 < wide.size(); i += 2) {  // the units, without the terminator
+        std::snprintf(line, sizeof line, " %04X", wide[i] | wide[i + 1] << 8);
+        text += line;
+      }
+      text += " back";
+      for (const char byte : WideToText(wide)) {
+        std::snprintf(line, sizeof line, " %02X", static_cast<unsigned char>(byte));
+        text += line;
+      }
+      lines.push_back(text);
+    }
+  }
+  return lines;
+}
+
 }  // namespace
 
 int main() {
@@ -191,10 +302,12 @@ int main() {
     }
     const std::vector<std::string> fields = Fields(line);
     const std::string& kind = fields[0];
-    const std::vector<std::string> lines = kind == "cp"        ? Convert(fields)
-                                           : kind == "collect" ? Collect(fields)
-                                           : kind == "fetch"   ? Fetch(fields)
-                                                               : std::vector<std::string>{"?"};
+    const std::vector<std::string> lines = kind == "cp"         ? Convert(fields)
+                                           : kind == "collect"  ? Collect(fields)
+                                           : kind == "fetch"    ? Fetch(fields)
+                                           : kind == "redirect" ? Redirect(fields)
+                                           : kind == "table936" ? Table936()
+                                                                : std::vector<std::string>{"?"};
     const auto mark = [&](const std::string& result) -> std::string {
       const bool left =
           excluded == "~" || (!excluded.empty() && result.starts_with(excluded.substr(1) + " "));

@@ -3,7 +3,8 @@
 search for one of the keywords below with a faulty or malicious reply, and every other request as
 the sample service does (the support page, and result pages from its catalogue).
 
-    hostile-big        a 20 MB result page: 20 MB inside the results region, then the page's hits
+    hostile-big        a 6 MB result page: 6 MB inside the results region, then the page's hits
+    hostile-overcap    the same with 20 MB, beyond what the client takes of a body
     hostile-unclosed   a region full of result blocks that never close
     hostile-hugefield  the same, then the page's hits: the first block holds a field of 5 MB
     hostile-cut        the page's hits, then a body cut off in the middle of a character
@@ -14,6 +15,7 @@ the sample service does (the support page, and result pages from its catalogue).
     hostile-loop       "301 Moved Permanently" back to the same address, for ever
     hostile-reset      the connection reset as soon as the request has arrived
     hostile-silent     the connection accepted and never answered (held for --hold seconds)
+    hostile-endless    a body announced as 2 GB and sent slowly (16 KB every 0.1 s, for --hold s)
     hostile-links      hits whose links are file:, javascript:, program paths and shell commands
 
 The page's hits are those of the keyword HITS_KEYWORD, page 1, as the sample service prints them.
@@ -33,7 +35,8 @@ import time
 import urllib.parse
 
 HITS_KEYWORD = "版"
-BIG_BYTES = 20 << 20
+BIG_BYTES = 6 << 20
+OVERCAP_BYTES = 20 << 20
 HEAD_LIMIT = 64 << 10
 
 # Links a page may carry that must never be opened, nor reach a shell: (name shown, link).
@@ -131,9 +134,10 @@ class Handler(socketserver.BaseRequestHandler):
             sock.sendall(page_text(text))
         elif target.path != "/":
             sock.sendall(response("404 Not Found", b"not here"))
-        elif keyword == "hostile-big":
+        elif keyword in ("hostile-big", "hostile-overcap"):
             filler = "<p>填充 filler 文字</p>\n"
-            count = BIG_BYTES // len(filler.encode("utf-8"))
+            size = BIG_BYTES if keyword == "hostile-big" else OVERCAP_BYTES
+            count = size // len(filler.encode("utf-8"))
             sock.sendall(page_text(pages.with_region_prefix(filler * count)))
         elif keyword in ("hostile-unclosed", "hostile-hugefield"):
             # 40 000 block openings with no foot; the huge field's page has its hits after them,
@@ -180,6 +184,14 @@ class Handler(socketserver.BaseRequestHandler):
             deadline = time.monotonic() + self.server.hold
             while time.monotonic() < deadline and not self.server.stopping.is_set():
                 time.sleep(0.2)
+        elif keyword == "hostile-endless":
+            head = pages.results().encode("utf-8")[:4096]
+            sock.sendall(response("200 OK", head, length=2 << 30))
+            filler = b"x" * (16 << 10)
+            deadline = time.monotonic() + self.server.hold
+            while time.monotonic() < deadline and not self.server.stopping.is_set():
+                sock.sendall(filler)
+                time.sleep(0.1)
         elif keyword == "hostile-links":
             sock.sendall(page_text(pages.links()))
         else:

@@ -28,6 +28,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 NO_RESULTS_TITLE = "信息："
 HEALTHY_KEYWORD = "ubuntu"
 HUNG_SECONDS = 5
+HOLD_SECONDS = 45  # a silent answer, and an endless body, last this long
 
 
 
@@ -141,7 +142,7 @@ def main(program, search_host, start_page, share_domain, sample_path):
         record = os.path.join(home, "requests")
         hostile = serve([sys.executable, os.path.join(HERE, "hostile_server.py"), "--port",
                          str(port), "--sample", sample_path, "--share-domain", share_domain,
-                         "--record", record, "--marker", marker, "--hold", "45",
+                         "--record", record, "--marker", marker, "--hold", str(HOLD_SECONDS),
                          "--lifetime", "300"], f"http://{search_host}/support", env, cwd=home)
         if hostile is None:
             print(f"skipped: {search_host} is held by another program", flush=True)
@@ -157,6 +158,7 @@ def main(program, search_host, start_page, share_domain, sample_path):
         exactly = lambda want: lambda rows: rows == want  # noqa: E731
         cases = [
             ("hostile-big", exactly(hits), 90),
+            ("hostile-overcap", None, 90),
             ("hostile-unclosed", None, 60),
             ("hostile-hugefield", huge_field_first(hits), 60),
             ("hostile-cut", exactly(hits), 20),
@@ -195,6 +197,8 @@ def main(program, search_host, start_page, share_domain, sample_path):
         check_links(pyatspi, window, server, share_domain, opened, marker, env)
         next_search_works(window, healthy, "hostile-links")
 
+        overlapping_endless_searches(window, healthy, record, HOLD_SECONDS)
+
         # A server that never answers holds its job only: the next search works meanwhile, and the
         # program ends normally while the request still waits.
         window.search("hostile-silent")
@@ -209,6 +213,47 @@ def main(program, search_host, start_page, share_domain, sample_path):
         expect(app.returncode == 0, f"the program ended with exit code {app.returncode}")
         expect(not os.path.exists(marker), "a link from the page reached a shell")
     return 1 if failures else 0
+
+
+def peak_resident_kb(pid):
+    with open(f"/proc/{pid}/status") as status:
+        for line in status:
+            if line.startswith("VmHWM:"):
+                return int(line.split()[1])
+    return 0
+
+
+def overlapping_endless_searches(window, healthy, record, hold):
+    """Twenty searches at once against bodies announced as 2 GB and sent slowly (for hold
+    seconds): the window keeps answering, a search meanwhile works, and once the bodies have
+    ended the peak memory they took is printed for the record."""
+    def asked():
+        with open(record, encoding="latin-1") as lines:
+            # The keyword travels percent-encoded, letters and all.
+            return sum(1 for line in lines if "hostile-endless" in urllib.parse.unquote(line))
+
+    before = peak_resident_kb(window.app.pid)
+    started = time.monotonic()
+    window.slowest = 0.0
+    for n in range(1, 21):
+        window.search("hostile-endless")
+        expect(wait_for(lambda: asked() >= n, 10), f"hostile-endless: search {n} did not ask")
+    # They stream on: the window must keep answering meanwhile, and a search must work.
+    while time.monotonic() - started < 15:
+        expect(window.answering(), "the program ended during the endless bodies")
+        time.sleep(0.2)
+    next_search_works(window, healthy, "20 endless bodies")
+    expect(window.slowest < HUNG_SECONDS,
+           f"hostile-endless: the window did not answer for {window.slowest:.1f} s")
+    # The bodies end with the server's hold: each job then takes what arrived (a page no longer
+    # wanted, so nothing is shown).
+    while time.monotonic() - started < hold + 10:
+        expect(window.answering(), "the program ended as the endless bodies ended")
+        time.sleep(0.5)
+    next_search_works(window, healthy, "the end of 20 endless bodies")
+    print(f"hostile-endless: 20 searches at once; peak resident {before} -> "
+          f"{peak_resident_kb(window.app.pid)} KB; slowest answer of the window "
+          f"{window.slowest * 1000:.0f} ms", flush=True)
 
 
 def open_unlocked(pyatspi, program, env, home):

@@ -4,7 +4,8 @@ program run goes through the steps a user takes after unlocking the search:
 
   the empty keyword box; a Chinese keyword, its request on the wire and its rows in page order;
   next page with the table kept, 复制链接 to the clipboard, previous page back to page 1; next page
-  with "是否删除当前页" checked; a keyword without hits, whose box leaves the window usable; Esc.
+  with "是否删除当前页" checked; fast clicks while page 2 is answered late, with the box checked
+  and not; a keyword without hits, whose box leaves the window usable; Esc.
 
     search_test.py PROGRAM SEARCH_HOST START_PAGE SHARE_DOMAIN CONTACT SAMPLE_SERVICE [SCREENSHOT]
 
@@ -16,6 +17,7 @@ import os
 import subprocess
 import sys
 import tempfile
+import time
 import urllib.parse
 import urllib.request
 
@@ -33,6 +35,7 @@ NO_HITS = "没有这个分享"
 EMPTY_KEYWORD_BOX = ("靠", "你不输入内容我怎么搜！逗我？")
 NO_RESULTS_TITLE = "信息："
 NO_RESULTS_TEXT = "你的搜索涉及敏感词汇，或者需要更新，请联系作者"
+SLOW_PAGE, SLOW_SECONDS = 2, 1.0  # the service answers page 2 late, so page 1 can overtake it
 
 
 
@@ -45,7 +48,8 @@ class Service:
         name, _, port = host.rpartition(":")
         self.process = subprocess.Popen(
             [sys.executable, path, "--host", name, "--port", port, "--share-domain", share_domain,
-             "--record", record, "--quiet"], env=env, stderr=subprocess.DEVNULL)
+             "--record", record, "--quiet", "--delay", f"{SLOW_PAGE}={SLOW_SECONDS}"], env=env,
+            stderr=subprocess.DEVNULL)
 
         # The answer must be ours: another program's service on the port would answer too.
         def answers():
@@ -80,6 +84,20 @@ def wait_rows(grid, want, timeout=20):
     """Waits until the table holds exactly want; returns what it holds then."""
     got = wait_for(lambda: (rows := table_rows(grid)) == want and rows, timeout, 0.05)
     return got if got is not None else table_rows(grid) or []
+
+
+def overtaken_rows(service, grid, want):
+    """After two fast clicks whose first page is answered late: waits until the service has had
+    both requests and the late answer has had time to arrive, then for want in the table."""
+    seen = []
+
+    def both_asked():
+        seen.extend(service.searches())
+        return len(seen) >= 2
+
+    wait_for(both_asked, 20, 0.05)
+    time.sleep(SLOW_SECONDS + 0.5)
+    return wait_rows(grid, want)
 
 
 def find_box(pyatspi, frame, title):
@@ -219,6 +237,30 @@ def main(program, search_host, start_page, share_domain, contact, sample_path, s
         rows = wait_rows(grid, page2)
         expect(rows == page2, f"下一页 with 是否删除当前页 left the rows {rows}")
         service.searches()
+
+        # Fast clicks, the earlier page answered last. Checked: 刷新 on page 2 and at once 上一页;
+        # the table ends holding page 1 alone, and the label and 上一页 show page 1.
+        press(pyatspi, by_id["按钮4"])
+        press(pyatspi, previous)
+        rows = overtaken_rows(service, grid, page1)
+        expect(rows == page1, f"刷新 then 上一页 with 是否删除当前页 left the rows {rows}")
+        expect(label.name == "1", f"刷新 then 上一页 show the label {label.name!r}")
+        expect(not has(previous, pyatspi.STATE_SENSITIVE), "上一页 enabled after 上一页 to page 1")
+        # Not checked: 下一页, and 上一页 as soon as it can be pressed; both pages go in whole, in
+        # the order of the clicks.
+        press(pyatspi, check)
+        expect(wait_for(lambda: not has(check, pyatspi.STATE_CHECKED), 5),
+               "选择框1 does not uncheck")
+        press(pyatspi, by_id["按钮2"])
+        expect(wait_for(lambda: has(previous, pyatspi.STATE_SENSITIVE), 5),
+               "下一页 did not enable 上一页")
+        press(pyatspi, previous)
+        rows = overtaken_rows(service, grid, page1 + page2 + page1)
+        expect(rows == page1 + page2 + page1, f"下一页 then 上一页 left the rows {rows}")
+        expect(label.name == "1", f"下一页 then 上一页 show the label {label.name!r}")
+        expect(not has(previous, pyatspi.STATE_SENSITIVE), "上一页 enabled after 上一页 to page 1")
+        press(pyatspi, check)
+        expect(wait_for(lambda: has(check, pyatspi.STATE_CHECKED), 5), "选择框1 does not check")
 
         # A keyword without hits: the box from the worker, the table emptied; the window stays
         # usable while the box is open, and a search from it fills the table.

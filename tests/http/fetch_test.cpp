@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -573,27 +574,250 @@ long PeakKilobytes() {
 #endif
 }
 
-TEST_F(FetchUrlTest, FiftyMegabyteBodyArrivesWhole) {
-  constexpr std::size_t size = 50u << 20;
+// Bodies up to 8 MiB are taken whole, larger ones not at all: the call stops reading at the cap
+// and returns the empty body.
+TEST_F(FetchUrlTest, BodyArrivesWholeUpToItsCapAndNotBeyond) {
+  constexpr std::size_t cap = 8u << 20;
+  for (const std::size_t size : {cap, cap + 1}) {
+    SCOPED_TRACE(size);
+    LoopbackServer server([size](const ReceivedRequest&) {
+      Reply reply = Respond("200 OK", "Content-Type: application/octet-stream\r\n", "");
+      reply.bytes.replace(reply.bytes.find("Content-Length: 0"), 17,
+                          "Content-Length: " + std::to_string(size));
+      reply.fillerBytes = size;
+      return reply;
+    });
+    const long before = PeakKilobytes();
+    const ByteBuffer body = FetchUrl(server.Url("/big"));
+    const long grown = PeakKilobytes() - before;
+    if (size > cap) {
+      EXPECT_TRUE(body.empty());
+      continue;
+    }
+    ASSERT_EQ(body.size(), size);
+    EXPECT_EQ(body.front(), 'x');
+    EXPECT_EQ(body.back(), 'x');
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    (void)grown;  // a sanitizer's shadow memory and quarantine make the figure meaningless
+#else
+    // The body while it grows, and a little more: never a second whole copy.
+    EXPECT_LT(grown, long{3 * 8 * 1024});
+#endif
+  }
+}
+
+// A server that keeps sending a byte now and then, each well within the idle timeout, still ends
+// at the request's deadline; what arrived is the body, as for a body cut short.
+TEST_F(FetchUrlTest, ATricklingBodyEndsAtTheDeadline) {
+  SetHttpTimeouts({.connectMs = 3000, .idleMs = 1000, .totalMs = 2000});
   LoopbackServer server([](const ReceivedRequest&) {
-    Reply reply = Respond("200 OK", "Content-Type: application/octet-stream\r\n", "");
-    reply.bytes.replace(reply.bytes.find("Content-Length: 0"), 17,
-                        "Content-Length: " + std::to_string(size));
-    reply.fillerBytes = size;
+    Reply reply = Respond("200 OK", "", "");
+    reply.bytes.replace(reply.bytes.find("Content-Length: 0"), 17, "Content-Length: 1000");
+    reply.fillerBytes = 1000;  // a byte every 300 ms: five minutes for the whole body
+    reply.fillerPiece = 1;
+    reply.fillerPauseMs = 300;
     return reply;
   });
-  const long before = PeakKilobytes();
-  const ByteBuffer body = FetchUrl(server.Url("/big"));
-  const long grown = PeakKilobytes() - before;
-  ASSERT_EQ(body.size(), size);
-  EXPECT_EQ(body.front(), 'x');
-  EXPECT_EQ(body.back(), 'x');
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-  (void)grown;  // a sanitizer's shadow memory and quarantine make the figure meaningless
+  AnsiText raw;
+  const std::string body = Text(FetchUrl(server.Url("/"), {.rawHeaders = &raw}));
+  EXPECT_FALSE(body.empty());
+  EXPECT_LT(body.size(), 100u);
+  EXPECT_EQ(body, std::string(body.size(), 'x'));
+  EXPECT_TRUE(raw.starts_with("HTTP/1.1 200 OK"));
+}
+
+// Sets or removes variables of the process's environment for one test.
+class ScopedEnvironment {
+ public:
+  void Set(const std::string& name, const std::string& value) {
+    names.push_back(name);
+    Put(name, value);
+  }
+  ~ScopedEnvironment() {
+    for (const std::string& name : names)
+      Put(name, "");
+  }
+
+ private:
+  static void Put(const std::string& name, const std::string& value) {
+#ifdef _WIN32
+    _putenv((name + "=" + value).c_str());  // an empty value removes the variable
 #else
-  // The body and a little more: never a second whole copy.
-  EXPECT_LT(grown, long{2 * 50 * 1024});
+    if (value.empty()) {
+      unsetenv(name.c_str());
+    } else {
+      setenv(name.c_str(), value.c_str(), 1);
+    }
 #endif
+  }
+  std::vector<std::string> names;
+};
+
+TEST_F(FetchUrlTest, NoEnvironmentVariableChangesWhereARequestGoes) {
+  LoopbackServer rogue([](const ReceivedRequest&) { return Ok("rogue proxy"); });
+  LoopbackServer proxy([](const ReceivedRequest&) { return Ok("via proxy"); });
+  LoopbackServer origin([](const ReceivedRequest&) { return Ok("direct"); });
+  ScopedEnvironment environment;
+  const std::string rogueAddress = "http://127.0.0.1:" + std::to_string(rogue.Port());
+  for (const char* name :
+       {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
+    environment.Set(name, rogueAddress);
+  }
+  for (const char* name : {"no_proxy", "NO_PROXY"})
+    environment.Set(name, "127.0.0.1,localhost");
+  for (const char* name : {"CURL_CA_BUNDLE", "SSL_CERT_FILE", "SSL_CERT_DIR"})
+    environment.Set(name, "/nonexistent");
+
+  // The proxy given is used, whatever the bypass list of the environment names.
+  const std::string originPort = std::to_string(origin.Port());
+  EXPECT_EQ(
+      Text(FetchUrl(origin.Url("/a"), {.proxy = "127.0.0.1:" + std::to_string(proxy.Port())})),
+      "via proxy");
+  ASSERT_EQ(proxy.Requests().size(), 1u);
+  EXPECT_TRUE(proxy.Requests()[0].head.starts_with("GET http://127.0.0.1:" + originPort + "/a "));
+  // Without a proxy, a request goes direct, whatever proxy the environment names.
+  EXPECT_EQ(Text(FetchUrl("http://localhost:" + originPort + "/b")), "direct");
+  EXPECT_EQ(Text(FetchUrl(origin.Url("/c"))), "direct");
+  EXPECT_EQ(origin.Requests().size(), 2u);
+  EXPECT_TRUE(rogue.Requests().empty());
+}
+
+// A CR or LF of the caller's that would reach the request line or a header line (through the
+// address, the header block, the agent taken from it or the cookie text) keeps the request from
+// being sent at all: the call fails as for a server that cannot be reached.
+TEST_F(FetchUrlTest, LineBreaksOfTheCallersAreNeverSent) {
+  LoopbackServer server([](const ReceivedRequest&) { return Ok("page"); });
+  struct Case {
+    std::string path;
+    AnsiText headers;
+    const char* cookies;  // null: not supplied
+  };
+  const Case cases[] = {
+      {"/a\r\nX-Injected: 1", "", nullptr},
+      {"/a?q=1\nX-Injected: 1", "", nullptr},
+      {"/a\rX-Injected: 1", "", nullptr},
+      {"/a", "X-Ok: 1\nX-Injected: 1", nullptr},
+      {"/a", "X-Ok: 1\rX-Injected: 1", nullptr},
+      {"/a", "X-Ok: 1\r", nullptr},
+      {"/a", "User-Agent: a\nX-Injected: 1", nullptr},
+      // The agent line is the last one and empty: the agent is the rest of the block.
+      {"/a", "X-Ok: 1\r\nUser-Agent:", nullptr},
+      {"/a", "", "a=1\r\nX-Injected: 1"},
+      {"/a", "", "a=1\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.path + " | " + c.headers + " | " +
+                                        (c.cookies != nullptr ? c.cookies : "-")));
+    AnsiText headers = c.headers, cookies = c.cookies != nullptr ? c.cookies : "", raw, location;
+    const ByteBuffer body =
+        FetchUrl(server.Url(c.path), {.cookies = c.cookies != nullptr ? &cookies : nullptr,
+                                      .extraHeaders = &headers,
+                                      .location = &location,
+                                      .rawHeaders = &raw});
+    EXPECT_TRUE(body.empty());
+    EXPECT_EQ(raw, std::string(5000, ' '));
+    EXPECT_EQ(location, raw);
+  }
+  EXPECT_TRUE(server.Requests().empty());
+  EXPECT_EQ(server.StrayBytes(), "");
+
+  // Lines that each end in "\r\n" are sent.
+  AnsiText headers = "X-A: 1\r\nX-B: 2";
+  EXPECT_EQ(Text(FetchUrl(server.Url("/a"), {.extraHeaders = &headers})), "page");
+  ASSERT_EQ(server.Requests().size(), 1u);
+  EXPECT_NE(server.Requests()[0].head.find("\r\nX-A: 1\r\nX-B: 2\r\n"), std::string::npos);
+}
+
+std::string RequestLine(const ReceivedRequest& request) {
+  return request.head.substr(0, request.head.find("\r\n"));
+}
+
+bool HasLine(const ReceivedRequest& request, std::string_view line) {
+  return request.head.find("\r\n" + std::string(line) + "\r\n") != std::string::npos;
+}
+
+// Redirects the transport follows: 301, 302 and 303 go on as GET without a body, 307 and 308 keep
+// the method and the body; the caller's Cookie and Authorization lines go to the origin they
+// were meant for only, also when a later hop comes back to it.
+TEST_F(FetchUrlTest, TransportRedirectsKeepCredentialsAtHomeAndTheMethodByStatus) {
+  std::string otherOrigin;  // the second server's address, known once it listens
+  std::string status;
+  LoopbackServer home([&](const ReceivedRequest& request) {
+    if (request.head.find(" /here ") != std::string::npos) {
+      return Respond(status, "Location: /landing\r\n", "moved");
+    }
+    if (request.head.find(" /away ") != std::string::npos) {
+      return Respond(status, "Location: " + otherOrigin + "/landing\r\n", "moved");
+    }
+    if (request.head.find(" /round ") != std::string::npos) {
+      return Respond(status, "Location: " + otherOrigin + "/back\r\n", "moved");
+    }
+    return Ok("landed at home");
+  });
+  LoopbackServer other([&](const ReceivedRequest& request) {
+    if (request.head.find(" /back ") != std::string::npos) {
+      return Respond(status, "Location: " + home.Url("/landing") + "\r\n", "moved");
+    }
+    return Ok("landed elsewhere");
+  });
+  otherOrigin = "http://127.0.0.1:" + std::to_string(other.Port());
+  const std::string cookieLine = "Cookie: sid=1";
+  const std::string authorization = "Authorization: Basic dTpw";
+
+  for (const char* code : {"301 Moved Permanently", "302 Found", "303 See Other",
+                           "307 Temporary Redirect", "308 Permanent Redirect"}) {
+    SCOPED_TRACE(code);
+    status = code;
+    const bool keepsMethod = status.starts_with("307") || status.starts_with("308");
+    const auto fetch = [&](const std::string& path) {
+      AnsiText headers = authorization, cookies = "sid=1";
+      return Text(FetchUrl(
+          home.Url(path),
+          {.method = 1, .postText = "a=1", .cookies = &cookies, .extraHeaders = &headers}));
+    };
+    const auto followed = [&](const ReceivedRequest& request, bool credentials) {
+      EXPECT_TRUE(request.head.starts_with(keepsMethod ? "POST " : "GET ")) << RequestLine(request);
+      EXPECT_EQ(request.body, keepsMethod ? "a=1" : "");
+      EXPECT_EQ(HasLine(request, cookieLine), credentials) << request.head;
+      EXPECT_EQ(HasLine(request, authorization), credentials) << request.head;
+    };
+    const std::size_t homeBefore = home.Requests().size();
+    const std::size_t otherBefore = other.Requests().size();
+
+    EXPECT_EQ(fetch("/here"), "landed at home");
+    EXPECT_EQ(fetch("/away"), "landed elsewhere");
+    EXPECT_EQ(fetch("/round"), "landed at home");
+
+    const auto homeRequests = home.Requests();
+    const auto otherRequests = other.Requests();
+    ASSERT_EQ(homeRequests.size() - homeBefore, 5u);
+    ASSERT_EQ(otherRequests.size() - otherBefore, 2u);
+    for (const std::size_t first : {homeBefore, homeBefore + 2, homeBefore + 3}) {
+      EXPECT_TRUE(HasLine(homeRequests[first], cookieLine));  // the first request has them all
+      EXPECT_TRUE(HasLine(homeRequests[first], authorization));
+      EXPECT_EQ(homeRequests[first].body, "a=1");
+    }
+    followed(homeRequests[homeBefore + 1], true);     // /here to /landing, the same origin
+    followed(otherRequests[otherBefore], false);      // /away to the other origin
+    followed(otherRequests[otherBefore + 1], false);  // /round, its first hop
+    followed(homeRequests[homeBefore + 4], true);     // /round back home
+  }
+}
+
+// The transport follows ten redirects in a row; the eleventh fails the request.
+TEST_F(FetchUrlTest, TransportFollowsTenRedirectsInARow) {
+  LoopbackServer server([](const ReceivedRequest& request) {
+    const std::size_t at = request.head.find("/chain/");
+    const int left = std::stoi(request.head.substr(at + 7));
+    if (left == 0) return Ok("end of the chain");
+    return Respond("302 Found", "Location: /chain/" + std::to_string(left - 1) + "\r\n", "on");
+  });
+  AnsiText raw;
+  EXPECT_EQ(Text(FetchUrl(server.Url("/chain/10"))), "end of the chain");
+  EXPECT_EQ(server.Requests().size(), 11u);
+  EXPECT_TRUE(FetchUrl(server.Url("/chain/11"), {.rawHeaders = &raw}).empty());
+  EXPECT_EQ(server.Requests().size(), 22u);
+  EXPECT_EQ(raw, std::string(5000, ' '));
 }
 
 }  // namespace

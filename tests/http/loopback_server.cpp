@@ -35,6 +35,9 @@ bool Readable(SocketHandle socket) {
   return ::select(0, &set, nullptr, nullptr, &wait) != 0;
 }
 // Winsock is started once per server and ended with it (the calls count).
+void PauseMs(int milliseconds) {
+  ::Sleep(static_cast<DWORD>(milliseconds));
+}
 struct SocketLibrary {
   SocketLibrary() {
     WSADATA data;
@@ -54,6 +57,9 @@ void CloseSocket(SocketHandle socket) {
 bool Readable(SocketHandle socket) {
   pollfd wait{socket, POLLIN, 0};
   return ::poll(&wait, 1, 50) != 0;
+}
+void PauseMs(int milliseconds) {
+  ::poll(nullptr, 0, milliseconds);
 }
 struct SocketLibrary {};
 #endif
@@ -221,8 +227,11 @@ void LoopbackServer::Serve(SocketHandle connection) {
       break;
     }
     open = SendAll(connection, reply.bytes);
-    const std::string filler(64 * 1024, 'x');
+    const std::string filler(std::max<std::size_t>(reply.fillerPiece, 1), 'x');
     for (std::size_t left = reply.fillerBytes; open && left > 0;) {
+      for (int paused = 0; left != reply.fillerBytes && paused < reply.fillerPauseMs; paused += 20)
+        PauseMs(20);
+      if (stopping) break;
       const std::size_t n = std::min(left, filler.size());
       open = SendAll(connection, std::string_view(filler).substr(0, n));
       left -= n;

@@ -28,10 +28,12 @@ struct ReceivedRequest {
 };
 
 struct Reply {
-  std::string bytes{};          // written as they stand
-  std::size_t fillerBytes = 0;  // then this many 'x' bytes, written in pieces
-  bool reset = false;           // then the connection is reset rather than closed
-  bool silent = false;          // nothing is written; the connection stays open until the end
+  std::string bytes{};                  // written as they stand
+  std::size_t fillerBytes = 0;          // then this many 'x' bytes, written in pieces
+  std::size_t fillerPiece = 64 * 1024;  // bytes a piece
+  int fillerPauseMs = 0;                // pause before each piece after the first
+  bool reset = false;                   // then the connection is reset rather than closed
+  bool silent = false;  // nothing is written; the connection stays open until the end
 };
 
 // "HTTP/1.1 " + status, the header lines (each ending in "\r\n"), a Content-Length line and body.

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -148,6 +150,136 @@ TEST(Utf8ToGbk, RoundTripsEveryCharacterOfTheCodePage) {
   }
   const AnsiText utf8 = GbkToUtf8(gbk);
   EXPECT_EQ(Utf8ToGbk(Bytes(utf8)), Bytes(gbk));
+}
+
+// Windows's own table where GB18030 and glibc's CP936 disagree with it: the user-defined areas,
+// the symbols GB18030 moved, and the euro sign, which is the single byte 0x80 and not A2E3.
+TEST(CodePage936, DecodesAndEncodesAsWindowsWhereOtherTablesDiffer) {
+  std::ifstream file(std::string(PELVARO_FIXTURES) + "/cp936_windows_pairs.txt");
+  ASSERT_TRUE(file) << "fixture missing";
+  int checked = 0;
+  for (std::string line; std::getline(file, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream fields(line);
+    std::string hexBytes;
+    unsigned unit = 0;
+    fields >> hexBytes >> std::hex >> unit;
+    std::string bytes;
+    for (std::size_t i = 0; i + 1 < hexBytes.size(); i += 2)
+      bytes += static_cast<char>(std::stoi(hexBytes.substr(i, 2), nullptr, 16));
+    const std::u16string character(1, static_cast<char16_t>(unit));
+    EXPECT_EQ(TextToWide(bytes, 936), Units(character + u'\0')) << hexBytes;
+    EXPECT_EQ(WideToText(Units(character + u'\0')), bytes) << hexBytes;
+    EXPECT_EQ(Utf8ToGbk(Bytes(GbkToUtf8(bytes))), Bytes(bytes)) << hexBytes;
+    ++checked;
+  }
+  EXPECT_GT(checked, 0);
+}
+
+// Every pair a lead byte can start is a character of its own on Windows (the user-defined areas
+// are private-use characters), and each converts back to the same two bytes.
+TEST(CodePage936, RoundTripsEveryPairOfTheTable) {
+  std::string gbk;
+  for (int lead = 0x81; lead <= 0xFE; ++lead) {
+    for (int trail = 0x40; trail <= 0xFE; ++trail) {
+      if (trail == 0x7F) continue;
+      gbk += static_cast<char>(lead);
+      gbk += static_cast<char>(trail);
+    }
+  }
+  const ByteBuffer wide = TextToWide(gbk, 936);
+  ASSERT_EQ(wide.size(), gbk.size() + 2);  // one unit a pair, and the terminator
+  for (std::size_t i = 0; i + 2 < wide.size(); i += 2) {
+    const unsigned unit = wide[i] | wide[i + 1] << 8;
+    EXPECT_NE(unit, 0xFFFDu) << std::hex
+                             << (static_cast<unsigned char>(gbk[i]) << 8 |
+                                 static_cast<unsigned char>(gbk[i + 1]));
+  }
+  EXPECT_EQ(WideToText(wide), gbk);
+  const AnsiText utf8 = GbkToUtf8(gbk);
+  EXPECT_EQ(Utf8ToGbk(Bytes(utf8)), Bytes(gbk));
+}
+
+// A whole text converts as its characters do one by one, whatever room the output has: the loop
+// a page takes (room for the most the input can give), the one that checks every unit against a
+// tight capacity, and the sizing call agree. The texts mix ASCII runs of every length, pairs,
+// the euro byte, lead bytes before ASCII, zero or the end, and characters the code page lacks.
+TEST(CodePageSeam, WholeTextsConvertAsTheirCharactersDo) {
+  std::string bytes;
+  unsigned seed = 936;
+  const auto next = [&] { return seed = seed * 1103515245u + 12345u, seed >> 16; };
+  for (int piece = 0; piece < 4000; ++piece) {
+    switch (next() % 6) {
+      case 0:
+        for (unsigned k = next() % 20; k > 0; --k)
+          bytes += static_cast<char>('a' + next() % 26);
+        break;
+      case 1:
+      case 2:
+        bytes += static_cast<char>(0x81 + next() % 0x7E);
+        bytes += static_cast<char>(0x40 + next() % 0xBF);
+        break;
+      case 3:
+        bytes += "\x80";
+        break;
+      case 4:
+        bytes += static_cast<char>(0x81 + next() % 0x7E);  // a lead byte with any byte after it
+        bytes += static_cast<char>(next() % 0x100);
+        break;
+      default:
+        bytes += "\xD6\xD0\xCE\xC4";
+    }
+  }
+  bytes += "\xB0";  // a lead byte at the very end
+
+  // Character by character, as the system frames them: a byte from 0x81 takes the next byte with
+  // it unless that is zero.
+  std::u16string expected;
+  for (std::size_t i = 0; i < bytes.size();) {
+    const auto byte = static_cast<unsigned char>(bytes[i]);
+    const std::size_t size = byte > 0x80 && i + 1 < bytes.size() && bytes[i + 1] != 0 ? 2 : 1;
+    char16_t unit = 0;
+    EXPECT_EQ(ConvertToWide(CodePageGbk, 0, bytes.data() + i, static_cast<int>(size), &unit, 1), 1);
+    expected += unit;
+    i += size;
+  }
+  const int length = static_cast<int>(bytes.size());
+  ASSERT_EQ(ConvertToWide(CodePageGbk, 0, bytes.data(), length, nullptr, 0),
+            static_cast<int>(expected.size()));
+  std::u16string roomy(bytes.size(), u'x');
+  roomy.resize(ConvertToWide(CodePageGbk, 0, bytes.data(), length, roomy.data(), length));
+  EXPECT_EQ(roomy, expected);
+  std::u16string tight(expected.size(), u'x');
+  EXPECT_EQ(ConvertToWide(CodePageGbk, 0, bytes.data(), length, tight.data(),
+                          static_cast<int>(tight.size())),
+            static_cast<int>(expected.size()));
+  EXPECT_EQ(tight, expected);
+
+  // And back, with characters the code page lacks and surrogates among them.
+  std::u16string units = expected + u"\uD55C\U0001F600";
+  units += static_cast<char16_t>(0xD800);  // a lone surrogate
+  units += u"a\u00E9";
+  std::string back;
+  for (std::size_t i = 0; i < units.size();) {
+    const std::size_t size =
+        units[i] >= 0xD800 && units[i] <= 0xDBFF && i + 1 < units.size() ? 2 : 1;
+    char piece[4];
+    const int written =
+        ConvertFromWide(CodePageGbk, 0, units.data() + i, static_cast<int>(size), piece, 4);
+    back.append(piece, static_cast<std::size_t>(written));
+    i += size;
+  }
+  const int count = static_cast<int>(units.size());
+  ASSERT_EQ(ConvertFromWide(CodePageGbk, 0, units.data(), count, nullptr, 0),
+            static_cast<int>(back.size()));
+  std::string wide(2 * units.size(), 'x');
+  wide.resize(ConvertFromWide(CodePageGbk, 0, units.data(), count, wide.data(), 2 * count));
+  EXPECT_EQ(wide, back);
+  std::string exact(back.size(), 'x');
+  EXPECT_EQ(ConvertFromWide(CodePageGbk, 0, units.data(), count, exact.data(),
+                            static_cast<int>(exact.size())),
+            static_cast<int>(back.size()));
+  EXPECT_EQ(exact, back);
 }
 
 // The seam itself, with the Windows calls' rules for lengths and capacities.

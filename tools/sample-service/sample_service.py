@@ -17,6 +17,7 @@ import ipaddress
 import socket
 import sys
 import threading
+import time
 import urllib.parse
 from typing import NamedTuple, Optional
 
@@ -184,6 +185,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             except ValueError:
                 page = 1
             keyword = query.get("q", "")
+            time.sleep(self.server.delays.get(page, 0))
             self.send_page(200, result_page(keyword, page, self.server.share_domain))
         elif url.path == "/support":
             self.send_page(200, SUPPORT_PAGE)
@@ -220,6 +222,7 @@ class Server(http.server.ThreadingHTTPServer):
         self.record_path = args.record
         self.record_lock = threading.Lock()
         self.quiet = args.quiet
+        self.delays = dict(args.delay)
         super().__init__((args.host, args.port), Handler)
 
 
@@ -234,6 +237,14 @@ def loopback(host: str) -> str:
     raise argparse.ArgumentTypeError(f"{host} is not a loopback address")
 
 
+def page_delay(text: str):
+    page, _, seconds = text.partition("=")
+    try:
+        return int(page), float(seconds)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"{text} is not PAGE=SECONDS")
+
+
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--host", type=loopback, default="127.0.0.1",
@@ -244,6 +255,10 @@ def main() -> int:
     parser.add_argument("--record", metavar="FILE",
                         help="append each request's line and headers, byte for byte, to FILE")
     parser.add_argument("--quiet", action="store_true", help="log nothing")
+    parser.add_argument("--delay", type=page_delay, action="append", default=[],
+                        metavar="PAGE=SECONDS",
+                        help="answer result page PAGE only after SECONDS (repeatable), so that "
+                             "a later request can overtake it")
     args = parser.parse_args()
 
     try:

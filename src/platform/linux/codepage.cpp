@@ -1,12 +1,14 @@
-// The conversion calls over tables read once from iconv. Code page 936 comes from glibc's "CP936",
-// and for byte pairs it lacks (the user-defined areas, a few symbols) from the two-byte part of
-// "GB18030", which maps them as the Windows code page does. After that first read a conversion is
-// a table lookup per character: no iconv descriptor per call, no process locale, no shared state
-// but two constant tables.
+// The conversion calls on Linux. Code page 936 is ICU's converter "windows-936-2000", which
+// carries the Windows table itself: every single byte and every byte pair decodes, and every
+// character encodes, as on Windows (the user-defined areas and the symbols GB18030 moved included).
+// ICU is asked once per process, for the whole table in one call each way, and its answers are
+// kept in two arrays; a conversion is then a lookup per character under the system's own framing
+// (a byte from 0x81 leads a pair), with no converter state to share between threads.
 #include "platform/codepage.h"
 
-#include <glib.h>
-#include <iconv.h>
+#include <unicode/ucnv.h>
+#include <unicode/ucnv_err.h>
+#include <unicode/unorm2.h>
 
 #include <array>
 #include <climits>
@@ -14,75 +16,116 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 namespace {
 
 constexpr char16_t Replacement = 0xFFFD;
 constexpr char16_t Euro = 0x20AC;  // the single byte 0x80 of code page 936
 constexpr std::size_t Failed = SIZE_MAX;
+constexpr char WindowsCodePage936[] = "windows-936-2000";
 
-struct IconvCloser {
-  void operator()(void* cd) const { iconv_close(static_cast<iconv_t>(cd)); }
+struct ConverterCloser {
+  void operator()(UConverter* converter) const { ucnv_close(converter); }
 };
-using IconvHandle = std::unique_ptr<void, IconvCloser>;
+using Converter = std::unique_ptr<UConverter, ConverterCloser>;
 
-IconvHandle OpenIconv(const char* to, const char* from) {
-  iconv_t cd = iconv_open(to, from);
-  return IconvHandle(cd == reinterpret_cast<iconv_t>(-1) ? nullptr : cd);
+// A converter that skips what it cannot map, so that the offsets of what it wrote tell which
+// input each output came from.
+Converter OpenSkipping() {
+  UErrorCode status = U_ZERO_ERROR;
+  Converter converter(ucnv_open(WindowsCodePage936, &status));
+  if (U_FAILURE(status)) return nullptr;
+  ucnv_setToUCallBack(converter.get(), UCNV_TO_U_CALLBACK_SKIP, nullptr, nullptr, nullptr, &status);
+  ucnv_setFromUCallBack(converter.get(), UCNV_FROM_U_CALLBACK_SKIP, nullptr, nullptr, nullptr,
+                        &status);
+  return U_SUCCESS(status) ? std::move(converter) : nullptr;
 }
 
-// The one BMP character a byte pair decodes to, or 0 when the converter has none.
-char16_t DecodePair(void* cd, unsigned char lead, unsigned char trail) {
-  if (cd == nullptr) return 0;
-  char in[2] = {static_cast<char>(lead), static_cast<char>(trail)};
-  unsigned char out[8];
-  char* inPointer = in;
-  char* outPointer = reinterpret_cast<char*>(out);
-  std::size_t inLeft = sizeof in;
-  std::size_t outLeft = sizeof out;
-  iconv(static_cast<iconv_t>(cd), nullptr, nullptr, nullptr, nullptr);
-  if (iconv(static_cast<iconv_t>(cd), &inPointer, &inLeft, &outPointer, &outLeft) ==
-          static_cast<std::size_t>(-1) ||
-      inLeft != 0 || sizeof out - outLeft != 2) {
-    return 0;
-  }
-  const auto unit = static_cast<char16_t>(out[0] | out[1] << 8);
-  return unit >= 0xD800 && unit <= 0xDFFF ? 0 : unit;
-}
-
-// Code page 936 both ways. decode holds the character of every pair whose lead byte is 0x81 to
-// 0xFF (0: none); encode holds, per BMP character, 0 (none), a single byte below 0x100, or
-// lead << 8 | trail.
+// Code page 936 both ways. decode holds the character of every pair, by lead << 8 | trail, whose
+// lead byte is 0x81 to 0xFF (U+FFFD: none); encode holds, per BMP character, 0 (none), a single
+// byte below 0x100, or lead << 8 | trail. Without ICU's converter both stay empty and every
+// character is replaced.
 struct GbkTables {
-  std::array<char16_t, 0x7F * 0x100> decode{};
+  std::array<char16_t, 0x10000> decode{};  // by lead << 8 | trail
   std::array<std::uint16_t, 0x10000> encode{};
+  // What one byte alone reads as: itself below 0x80, the euro sign, or (a lead byte without its
+  // trail) U+FFFD; and per BMP character what it becomes, "?" for one the code page lacks.
+  std::array<char16_t, 0x100> single{};
+  std::array<std::uint16_t, 0x10000> encodeOrMark{};
 
   GbkTables() {
-    const IconvHandle cp936 = OpenIconv("UTF-16LE", "CP936");
-    const IconvHandle gb18030 = OpenIconv("UTF-16LE", "GB18030");
-    std::array<bool, 0x7F * 0x100> fromGb18030{};
-    for (unsigned lead = 0x81; lead <= 0xFE; ++lead) {
-      for (unsigned trail = 0x40; trail <= 0xFE; ++trail) {
-        if (trail == 0x7F) continue;
-        const unsigned index = (lead - 0x81) * 0x100 + trail;
-        decode[index] = DecodePair(cp936.get(), lead, trail);
-        if (decode[index] != 0) continue;
-        decode[index] = DecodePair(gb18030.get(), lead, trail);
-        fromGb18030[index] = true;
-      }
-    }
-    // The reverse: the first pair of a character wins, and pairs of glibc's own table come
-    // before those filled in from GB18030, so every character code page 936 holds keeps its code.
-    for (const bool secondPass : {false, true}) {
-      for (unsigned index = 0; index < decode.size(); ++index) {
-        const char16_t unit = decode[index];
-        if (unit == 0 || encode[unit] != 0 || fromGb18030[index] != secondPass) continue;
-        encode[unit] = static_cast<std::uint16_t>((index / 0x100 + 0x81) << 8 | index % 0x100);
-      }
+    decode.fill(Replacement);
+    if (const Converter converter = OpenSkipping()) {
+      ReadPairs(converter.get());
+      ReadCharacters(converter.get());
     }
     for (unsigned byte = 1; byte < 0x80; ++byte)
       encode[byte] = static_cast<std::uint16_t>(byte);
-    encode[Euro] = 0x80;
+    for (unsigned byte = 0; byte < 0x100; ++byte)
+      single[byte] = byte < 0x80 ? byte : byte == 0x80 ? Euro : Replacement;
+    for (unsigned unit = 1; unit < 0x10000; ++unit)
+      encodeOrMark[unit] = encode[unit] != 0 ? encode[unit] : '?';
+  }
+
+  // Every pair a lead byte can start, one after another; a pair the converter cannot map gives no
+  // unit, and one it would read otherwise than as a pair (none in this table) is left out.
+  void ReadPairs(UConverter* converter) {
+    std::vector<char> pairs;
+    for (unsigned lead = 0x81; lead <= 0xFE; ++lead) {
+      for (unsigned trail = 0x40; trail <= 0xFE; ++trail) {
+        if (trail == 0x7F) continue;
+        pairs.push_back(static_cast<char>(lead));
+        pairs.push_back(static_cast<char>(trail));
+      }
+    }
+    std::vector<char16_t> units(pairs.size());
+    std::vector<std::int32_t> offsets(pairs.size());
+    UChar* out = reinterpret_cast<UChar*>(units.data());
+    const char* in = pairs.data();
+    UErrorCode status = U_ZERO_ERROR;
+    ucnv_toUnicode(converter, &out, out + units.size(), &in, in + pairs.size(), offsets.data(),
+                   true, &status);
+    if (U_FAILURE(status)) return;
+    const std::size_t count =
+        static_cast<std::size_t>(out - reinterpret_cast<UChar*>(units.data()));
+    for (std::size_t k = 0; k < count; ++k) {
+      const bool alone = (k == 0 || offsets[k - 1] != offsets[k]) &&
+                         (k + 1 == count || offsets[k + 1] != offsets[k]);
+      if (offsets[k] < 0 || offsets[k] % 2 != 0 || !alone) continue;
+      const auto lead = static_cast<unsigned char>(pairs[offsets[k]]);
+      const auto trail = static_cast<unsigned char>(pairs[offsets[k] + 1]);
+      decode[lead << 8 | trail] = units[k];
+    }
+  }
+
+  // Every BMP character but the surrogates; each gives its one or two bytes, or none.
+  void ReadCharacters(UConverter* converter) {
+    std::vector<char16_t> characters;
+    for (unsigned unit = 0x80; unit <= 0xFFFF; ++unit) {
+      if (unit < 0xD800 || unit > 0xDFFF) characters.push_back(static_cast<char16_t>(unit));
+    }
+    std::vector<char> bytes(2 * characters.size());
+    std::vector<std::int32_t> offsets(bytes.size());
+    char* out = bytes.data();
+    const UChar* in = reinterpret_cast<const UChar*>(characters.data());
+    UErrorCode status = U_ZERO_ERROR;
+    ucnv_fromUnicode(converter, &out, out + bytes.size(), &in, in + characters.size(),
+                     offsets.data(), true, &status);
+    if (U_FAILURE(status)) return;
+    const std::size_t count = static_cast<std::size_t>(out - bytes.data());
+    for (std::size_t k = 0; k < count;) {
+      std::size_t end = k + 1;
+      while (end < count && offsets[end] == offsets[k])
+        ++end;
+      if (offsets[k] >= 0 && end - k <= 2) {
+        std::uint16_t code = static_cast<unsigned char>(bytes[k]);
+        if (end - k == 2)
+          code = static_cast<std::uint16_t>(code << 8 | static_cast<unsigned char>(bytes[k + 1]));
+        encode[characters[offsets[k]]] = code;
+      }
+      k = end;
+    }
   }
 };
 
@@ -98,13 +141,20 @@ Page PageOf(unsigned codePage) {
   return codePage == CodePageUtf8 ? Page::Utf8 : Page::Unsupported;
 }
 
-// Where converted units or bytes go: a counter for a sizing call, or the caller's buffer, which
-// refuses a unit that does not fit so that the whole call fails with nothing written beyond it.
+// Where converted units or bytes go: a counter for a sizing call; the caller's buffer, which
+// refuses a unit that does not fit so that the whole call fails with nothing written beyond it;
+// or, when the buffer holds the most the input can give, the buffer without a check per unit.
+// PutAscii takes a run of ASCII input (bytes or units) at once.
 template <typename Unit>
 struct CountingSink {
   std::size_t count = 0;
   bool Put(Unit) {
     ++count;
+    return true;
+  }
+  template <typename In>
+  bool PutAscii(const In*, std::size_t length) {
+    count += length;
     return true;
   }
 };
@@ -119,12 +169,53 @@ struct WritingSink {
     out[count++] = unit;
     return true;
   }
+  template <typename In>
+  bool PutAscii(const In* in, std::size_t length) {
+    if (capacity - count < length) return false;
+    for (std::size_t k = 0; k < length; ++k)
+      out[count + k] = static_cast<Unit>(in[k]);
+    count += length;
+    return true;
+  }
 };
 
-bool IsAsciiRun(const unsigned char* p) {
-  std::uint64_t word;
-  std::memcpy(&word, p, sizeof word);
-  return (word & 0x8080808080808080u) == 0;
+template <typename Unit>
+struct RoomySink {
+  Unit* out;
+  std::size_t count = 0;
+  bool Put(Unit unit) {
+    out[count++] = unit;
+    return true;
+  }
+  template <typename In>
+  bool PutAscii(const In* in, std::size_t length) {
+    for (std::size_t k = 0; k < length; ++k)
+      out[count + k] = static_cast<Unit>(in[k]);
+    count += length;
+    return true;
+  }
+};
+
+// The end of the run of ASCII bytes from i, in steps of 8 (the rest goes byte by byte).
+std::size_t AsciiRunEnd(const unsigned char* in, std::size_t i, std::size_t n) {
+  while (i + 8 <= n) {
+    std::uint64_t word;
+    std::memcpy(&word, in + i, sizeof word);
+    if ((word & 0x8080808080808080u) != 0) break;
+    i += 8;
+  }
+  return i;
+}
+
+// The same for UTF-16 units, in steps of 4.
+std::size_t AsciiRunEnd(const char16_t* in, std::size_t i, std::size_t n) {
+  while (i + 4 <= n) {
+    std::uint64_t word;
+    std::memcpy(&word, in + i, sizeof word);
+    if ((word & 0xFF80FF80FF80FF80u) != 0) break;
+    i += 4;
+  }
+  return i;
 }
 
 // Code page 936 to UTF-16. A byte of 0x81 or above takes the next byte with it, as everywhere in
@@ -135,29 +226,26 @@ std::size_t DecodeGbk(const unsigned char* in, std::size_t n, Sink& sink) {
   const GbkTables& gbk = Gbk();
   std::size_t i = 0;
   while (i < n) {
-    if (i + 8 <= n && IsAsciiRun(in + i)) {
-      for (std::size_t end = i + 8; i < end; ++i) {
-        if (!sink.Put(in[i])) return Failed;
-      }
-      continue;
+    if (const std::size_t end = AsciiRunEnd(in, i, n); end != i) {
+      if (!sink.PutAscii(in + i, end - i)) return Failed;
+      i = end;
     }
-    const unsigned char byte = in[i];
-    char16_t unit;
-    if (byte < 0x80) {
-      unit = byte;
-      i += 1;
-    } else if (byte == 0x80) {
-      unit = Euro;
-      i += 1;
-    } else if (i + 1 < n && in[i + 1] != 0) {
-      unit = gbk.decode[(byte - 0x81) * 0x100 + in[i + 1]];
-      if (unit == 0) unit = Replacement;
+    // Text runs in stretches of one kind: ASCII bytes, then pairs.
+    while (i < n && in[i] < 0x80) {
+      if (!sink.Put(in[i])) return Failed;
+      ++i;
+    }
+    while (i + 1 < n && in[i] > 0x80 && in[i + 1] != 0) {
+      if (!sink.Put(gbk.decode[in[i] << 8 | in[i + 1]])) return Failed;
       i += 2;
-    } else {
-      unit = Replacement;
-      i += 1;
     }
-    if (!sink.Put(unit)) return Failed;
+    if (i < n && in[i] >= 0x80) {
+      // The euro sign, or a lead byte at the end or before a zero byte.
+      if (in[i] == 0x80 || i + 1 == n || in[i + 1] == 0) {
+        if (!sink.Put(in[i] == 0x80 ? Euro : Replacement)) return Failed;
+        ++i;
+      }
+    }
   }
   return sink.count;
 }
@@ -168,11 +256,10 @@ template <typename Sink>
 std::size_t DecodeUtf8(const unsigned char* in, std::size_t n, Sink& sink) {
   std::size_t i = 0;
   while (i < n) {
-    if (i + 8 <= n && IsAsciiRun(in + i)) {
-      for (std::size_t end = i + 8; i < end; ++i) {
-        if (!sink.Put(in[i])) return Failed;
-      }
-      continue;
+    if (const std::size_t end = AsciiRunEnd(in, i, n); end != i) {
+      if (!sink.PutAscii(in + i, end - i)) return Failed;
+      i = end;
+      if (i == n) break;
     }
     const unsigned char lead = in[i++];
     if (lead < 0x80) {
@@ -229,11 +316,19 @@ bool IsHighSurrogate(char16_t unit) {
 bool IsLowSurrogate(char16_t unit) {
   return unit >= 0xDC00 && unit <= 0xDFFF;
 }
+bool IsSurrogate(char16_t unit) {
+  return unit >= 0xD800 && unit <= 0xDFFF;
+}
 
 // UTF-16 to UTF-8; a surrogate without its partner becomes U+FFFD.
 template <typename Sink>
 std::size_t EncodeUtf8(const char16_t* in, std::size_t n, Sink& sink) {
   for (std::size_t i = 0; i < n; ++i) {
+    if (const std::size_t end = AsciiRunEnd(in, i, n); end != i) {
+      if (!sink.PutAscii(in + i, end - i)) return Failed;
+      i = end;
+      if (i == n) break;
+    }
     std::uint32_t value = in[i];
     if (value < 0x80) {
       if (!sink.Put(static_cast<char>(value))) return Failed;
@@ -271,6 +366,13 @@ bool IsCombiningMark(char16_t unit) {
   return unit >= 0x0300 && unit <= 0x036F;
 }
 
+// The precomposed form of a base character and a combining mark, or a negative value.
+UChar32 ComposePair(char16_t base, char16_t mark) {
+  UErrorCode status = U_ZERO_ERROR;
+  const UNormalizer2* nfc = unorm2_getNFCInstance(&status);
+  return U_SUCCESS(status) ? unorm2_composePair(nfc, base, mark) : -1;
+}
+
 // UTF-16 to code page 936. A character the code page cannot hold becomes "?" (a surrogate pair is
 // one character). With the composite check a base character and a following combining mark that
 // have a precomposed form in the code page (the tone-marked pinyin vowels) become that form.
@@ -278,10 +380,31 @@ template <typename Sink>
 std::size_t EncodeGbk(const char16_t* in, std::size_t n, bool compositeCheck, Sink& sink) {
   const GbkTables& gbk = Gbk();
   for (std::size_t i = 0; i < n; ++i) {
+    // Without the composite check, a stretch of characters from the table at once.
+    while (!compositeCheck && i < n && in[i] >= 0x80 && !IsSurrogate(in[i])) {
+      const std::uint16_t code = gbk.encode[in[i]];
+      if (code >= 0x100) {
+        if (!sink.Put(static_cast<char>(code >> 8)) || !sink.Put(static_cast<char>(code & 0xFF)))
+          return Failed;
+      } else if (!sink.Put(code == 0 ? '?' : static_cast<char>(code))) {
+        return Failed;
+      }
+      ++i;
+    }
+    if (i == n) break;
     const char16_t unit = in[i];
     const bool combines = compositeCheck && i + 1 < n && IsCombiningMark(in[i + 1]);
     if (unit < 0x80 && !combines) {
-      if (!sink.Put(static_cast<char>(unit))) return Failed;
+      // A run of ASCII at once; its last unit may take a combining mark after it, so under the
+      // composite check that one goes the long way.
+      const std::size_t end = AsciiRunEnd(in, i, n);
+      const std::size_t run = end - i - (compositeCheck && end != i ? 1 : 0);
+      if (run > 1) {
+        if (!sink.PutAscii(in + i, run)) return Failed;
+        i += run - 1;
+      } else if (!sink.Put(static_cast<char>(unit))) {
+        return Failed;
+      }
       continue;
     }
     std::uint16_t code = unit < 0x80 ? unit : 0;
@@ -291,9 +414,8 @@ std::size_t EncodeGbk(const char16_t* in, std::size_t n, bool compositeCheck, Si
       code = gbk.encode[unit];
     }
     if (combines) {
-      gunichar composed = 0;
-      if (g_unichar_compose(unit, in[i + 1], &composed) && composed < 0x10000 &&
-          gbk.encode[composed] != 0) {
+      const UChar32 composed = ComposePair(unit, in[i + 1]);
+      if (composed > 0 && composed < 0x10000 && gbk.encode[composed] != 0) {
         code = gbk.encode[composed];
         ++i;
       }
@@ -303,6 +425,74 @@ std::size_t EncodeGbk(const char16_t* in, std::size_t n, bool compositeCheck, Si
     if (!sink.Put(static_cast<char>(code & 0xFF))) return Failed;
   }
   return sink.count;
+}
+
+// The two code page 936 loops a page goes through, for an output that holds the most the input
+// can give: the same conversions as DecodeGbk and EncodeGbk (without the composite check), with
+// no sink between them and the buffer.
+std::size_t DecodeGbkInto(const unsigned char* in, std::size_t n, char16_t* out) {
+  const GbkTables& gbk = Gbk();
+  char16_t* o = out;
+  std::size_t i = 0;
+  // Without a branch on the kind of character: text alternates between ASCII and pairs.
+  while (i + 1 < n) {
+    const unsigned byte = in[i];
+    const unsigned next = in[i + 1];
+    const bool pair = byte > 0x80 && next != 0;
+    *o++ = pair ? gbk.decode[byte << 8 | next] : gbk.single[byte];
+    i += pair ? 2 : 1;
+  }
+  if (i < n) *o++ = gbk.single[in[i]];
+  return static_cast<std::size_t>(o - out);
+}
+
+// Writes two bytes for every character and keeps the second only for a pair: the output holds
+// two bytes a unit, so the spare byte stays inside it (the next character overwrites it, and
+// after the last one it lies beyond the count returned).
+std::size_t EncodeGbkInto(const char16_t* in, std::size_t n, char* out) {
+  const GbkTables& gbk = Gbk();
+  char* o = out;
+  for (std::size_t i = 0; i < n; ++i) {
+    const char16_t unit = in[i];
+    if (IsSurrogate(unit)) {
+      // A surrogate pair is one character the code page lacks, and so is a lone surrogate.
+      if (IsHighSurrogate(unit) && i + 1 < n && IsLowSurrogate(in[i + 1])) ++i;
+      *o++ = '?';
+      continue;
+    }
+    const std::uint16_t code = gbk.encodeOrMark[unit];
+    const bool pair = code >= 0x100;
+    o[0] = static_cast<char>(pair ? code >> 8 : code);
+    o[1] = static_cast<char>(code & 0xFF);
+    o += pair ? 2 : 1;
+  }
+  return static_cast<std::size_t>(o - out);
+}
+
+// What DecodeGbkInto and EncodeGbkInto would write, counted the same way.
+std::size_t CountGbkUnits(const unsigned char* in, std::size_t n) {
+  std::size_t count = 0;
+  std::size_t i = 0;
+  while (i + 1 < n) {
+    i += in[i] > 0x80 && in[i + 1] != 0 ? 2 : 1;
+    ++count;
+  }
+  return count + (n - i);
+}
+
+std::size_t CountGbkBytes(const char16_t* in, std::size_t n) {
+  const GbkTables& gbk = Gbk();
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const char16_t unit = in[i];
+    if (IsSurrogate(unit)) {
+      if (IsHighSurrogate(unit) && i + 1 < n && IsLowSurrogate(in[i + 1])) ++i;
+      ++count;
+      continue;
+    }
+    count += gbk.encodeOrMark[unit] >= 0x100 ? 2 : 1;
+  }
+  return count;
 }
 
 // The arguments both calls check alike; the input length with -1 resolved, or Failed.
@@ -337,8 +527,17 @@ int ConvertToWide(unsigned codePage, unsigned flags, const char* input, int inpu
     return Result(page == Page::Gbk ? DecodeGbk(bytes, length, sink)
                                     : DecodeUtf8(bytes, length, sink));
   };
+  const auto capacity = static_cast<std::size_t>(outputCapacity);
+  if (page == Page::Gbk) {
+    // Counted first where the output might not hold it all: a call that fails writes nothing.
+    const std::size_t count = capacity >= length ? 0 : CountGbkUnits(bytes, length);
+    if (outputCapacity == 0) return Result(count);
+    return count > capacity ? 0 : Result(DecodeGbkInto(bytes, length, output));
+  }
   if (outputCapacity == 0) return convert(CountingSink<char16_t>());
-  return convert(WritingSink<char16_t>{output, static_cast<std::size_t>(outputCapacity)});
+  // UTF-8 gives no more units than it reads bytes.
+  if (capacity >= length) return convert(RoomySink<char16_t>{output});
+  return convert(WritingSink<char16_t>{output, capacity});
 }
 
 int ConvertFromWide(unsigned codePage, unsigned flags, const char16_t* input, int inputLength,
@@ -352,6 +551,21 @@ int ConvertFromWide(unsigned codePage, unsigned flags, const char16_t* input, in
     return Result(page == Page::Gbk ? EncodeGbk(input, length, compositeCheck, sink)
                                     : EncodeUtf8(input, length, sink));
   };
+  const auto capacity = static_cast<std::size_t>(outputCapacity);
+  if (page == Page::Gbk && !compositeCheck) {
+    // EncodeGbkInto may put a spare byte after the last character: it needs one byte more than
+    // the count, which the output has when it holds two bytes a unit, or when counting shows it.
+    const std::size_t count = capacity >= 2 * length ? 0 : CountGbkBytes(input, length);
+    if (outputCapacity == 0) return Result(count);
+    if (count > capacity) return 0;
+    if (capacity >= 2 * length || count < capacity) {
+      return Result(EncodeGbkInto(input, length, output));
+    }
+    return convert(WritingSink<char>{output, capacity});
+  }
   if (outputCapacity == 0) return convert(CountingSink<char>());
-  return convert(WritingSink<char>{output, static_cast<std::size_t>(outputCapacity)});
+  // A unit gives at most two bytes in code page 936 and three in UTF-8.
+  const std::size_t most = (page == Page::Gbk ? 2 : 3) * length;
+  if (capacity >= most) return convert(RoomySink<char>{output});
+  return convert(WritingSink<char>{output, capacity});
 }

@@ -1,9 +1,15 @@
 // The HTTP session seam on libcurl. Each request runs its own easy handle on its own multi handle,
 // which the reads drive: the transfer advances only while a caller waits for the response to begin
 // or for the next piece of the body, so the body is handed out in pieces without being held whole.
+// Redirects are followed here, not by libcurl, so that both platforms follow one policy
+// (platform/http_redirect.h). Nothing in the environment changes a request: every setting that
+// libcurl would otherwise take from an environment variable is set explicitly.
 #include "platform/http_session.h"
 
+#include "platform/http_redirect.h"
+
 #include <curl/curl.h>
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <atomic>
@@ -23,13 +29,12 @@ std::int64_t NowMs() {
   return std::int64_t{now.tv_sec} * 1000 + now.tv_nsec / 1000000;
 }
 
-// Redirects the transport follows by itself before it gives up on a request.
-constexpr long MaxTransportRedirects = 10;
 // A header block beyond this size ends the transfer: no response needs one, and it bounds memory.
 constexpr std::size_t MaxHeaderBlock = 1 << 20;
 
 std::atomic<std::int32_t> connectTimeoutMs{HttpTimeouts{}.connectMs};
 std::atomic<std::int32_t> idleTimeoutMs{HttpTimeouts{}.idleMs};
+std::atomic<std::int32_t> totalTimeoutMs{HttpTimeouts{}.totalMs};
 
 // libcurl's global state and the process-wide cookie store, which stands in for the platform's
 // own: cookies a response sets are sent with later requests to that host unless a request opts out.
@@ -68,10 +73,15 @@ struct Request {
   CURL* easy = nullptr;
   CURLM* multi = nullptr;
   curl_slist* headerList = nullptr;
-  std::string url;
-  std::string verb;
+  // What asking again, for a followed redirect, needs.
   std::string agent;
-  std::string proxy;
+  std::string httpProxy;
+  std::string httpsProxy;
+  bool cookieStore = false;  // cookies of the process-wide store are sent and kept
+  bool follow = false;
+  WebAddress origin;  // the address asked for
+  std::string verb;
+  std::string url;     // of the transfer running
   bool usable = true;  // false: the address cannot be requested, so sending fails at once
   bool sent = false;
   bool done = false;
@@ -82,16 +92,23 @@ struct Request {
   std::string pending;
   std::size_t pendingRead = 0;
   std::int64_t lastProgress = 0;  // NowMs of the last byte sent or received
+  std::int64_t deadline = 0;      // NowMs at which the request ends, however it is going
   curl_off_t uploaded = 0;
 
   Request() = default;
   Request(const Request&) = delete;
   Request& operator=(const Request&) = delete;
   ~Request() {
+    EndTransfer();
+    if (multi != nullptr) curl_multi_cleanup(multi);
+  }
+
+  void EndTransfer() {
     if (multi != nullptr && easy != nullptr) curl_multi_remove_handle(multi, easy);
     if (easy != nullptr) curl_easy_cleanup(easy);
-    if (multi != nullptr) curl_multi_cleanup(multi);
+    easy = nullptr;
     curl_slist_free_all(headerList);
+    headerList = nullptr;
   }
 };
 
@@ -114,6 +131,25 @@ namespace {
 bool IsHostByte(unsigned char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
          c == '-' || c == '_';
+}
+
+bool IsRequestable(const WebAddress& address) {
+  const std::string& host = address.host;
+  return !host.empty() &&
+         std::all_of(host.begin(), host.end(),
+                     [](char c) { return IsHostByte(static_cast<unsigned char>(c)); }) &&
+         address.port > 0 && address.port < 65536;
+}
+
+// libcurl opens the file that SSLKEYLOGFILE names when it starts and writes the secrets of every
+// TLS session to it. No variable of the environment may do that to our requests: each TLS
+// context forgets that writer before its handshake.
+CURLcode ForgetKeyLog(CURL*, void* sslContext, void*) {
+  using SetKeyLog = void (*)(void*, void*);
+  static const auto setKeyLog =
+      reinterpret_cast<SetKeyLog>(dlsym(RTLD_DEFAULT, "SSL_CTX_set_keylog_callback"));
+  if (setKeyLog != nullptr) setKeyLog(sslContext, nullptr);
+  return CURLE_OK;
 }
 
 // The platform's proxy list: entries separated by spaces or ";", each "scheme=proxy" or a bare
@@ -204,7 +240,8 @@ bool HasPending(const Request& r) {
 }
 
 // Advances the transfer until body bytes wait to be read or the transfer has ended. A call that
-// sees no progress for the idle timeout ends the transfer as failed.
+// sees no progress for the idle timeout, or reaches the request's deadline, ends the transfer;
+// what arrived before stays to be read.
 void Pump(Request& r) {
   const std::int64_t idle = idleTimeoutMs.load();
   Touch(r);  // the wait is counted per call, not across the caller's own pauses
@@ -215,14 +252,25 @@ void Pump(Request& r) {
       break;
     }
     if (HasPending(r)) break;
-    const std::int64_t waited = NowMs() - r.lastProgress;
-    if (waited >= idle) {
+    const std::int64_t now = NowMs();
+    const std::int64_t waited = now - r.lastProgress;
+    if (waited >= idle || now >= r.deadline) {
       r.done = true;
       break;
     }
-    curl_multi_poll(r.multi, nullptr, 0,
-                    static_cast<int>(std::min<std::int64_t>(idle - waited, 1000)), nullptr);
+    const std::int64_t wait = std::min({idle - waited, r.deadline - now, std::int64_t{1000}});
+    curl_multi_poll(r.multi, nullptr, 0, static_cast<int>(wait), nullptr);
   }
+}
+
+// A request that ends without a response: nothing to read, no header block.
+void Fail(Request& r) {
+  r.EndTransfer();
+  r.done = true;
+  r.headers.clear();
+  r.headersComplete = false;
+  r.pending.clear();
+  r.pendingRead = 0;
 }
 
 // Header lines as libcurl takes them, plus the lines that keep libcurl from adding headers of its
@@ -251,10 +299,11 @@ curl_slist* HeaderList(std::string_view block) {
 void SetHttpTimeouts(const HttpTimeouts& timeouts) {
   connectTimeoutMs = timeouts.connectMs;
   idleTimeoutMs = timeouts.idleMs;
+  totalTimeoutMs = timeouts.totalMs;
 }
 
 HttpTimeouts CurrentHttpTimeouts() {
-  return {connectTimeoutMs.load(), idleTimeoutMs.load()};
+  return {connectTimeoutMs.load(), idleTimeoutMs.load(), totalTimeoutMs.load()};
 }
 
 HttpHandle* HttpOpenSession(std::string_view agent, const char* proxyList) {
@@ -279,52 +328,83 @@ HttpHandle* HttpOpenRequest(HttpHandle* connection, std::string_view verb, std::
                             std::uint32_t flags) {
   if (connection == nullptr || connection->kind != HandleKind::Connection) return nullptr;
   auto r = std::make_unique<Request>();
-  r->easy = curl_easy_init();
   r->multi = curl_multi_init();
-  if (r->easy == nullptr || r->multi == nullptr) return nullptr;
-
-  const bool secure = (flags & HttpFlagSecure) != 0;
-  const std::string& host = connection->host;
-  r->usable = !host.empty() &&
-              std::all_of(host.begin(), host.end(),
-                          [](char c) { return IsHostByte(static_cast<unsigned char>(c)); }) &&
-              connection->port > 0 && connection->port < 65536;
-  r->url = (secure ? "https://" : "http://") + host + ":" + std::to_string(connection->port) +
-           RequestablePath(path);
+  if (r->multi == nullptr) return nullptr;
+  r->origin = {.secure = (flags & HttpFlagSecure) != 0,
+               .host = connection->host,
+               .port = connection->port,
+               .path = std::string(path)};
+  r->usable = IsRequestable(r->origin);
   r->verb = verb;
   r->agent = connection->agent;
-  r->proxy = secure ? connection->httpsProxy : connection->httpProxy;
+  r->httpProxy = connection->httpProxy;
+  r->httpsProxy = connection->httpsProxy;
+  r->cookieStore = (flags & HttpFlagNoCookies) == 0;
+  r->follow = (flags & HttpFlagNoAutoRedirect) == 0;
+  return new HttpHandle{HandleKind::Request, {}, {}, {}, {}, 0, std::move(r)};
+}
 
-  CURL* easy = r->easy;
-  curl_easy_setopt(easy, CURLOPT_URL, r->url.c_str());
+namespace {
+
+// Starts one transfer of the request: to target, with verb, the header block and the body (none
+// when body is null), replacing the transfer before it. False when it cannot start.
+bool StartTransfer(Request& r, const WebAddress& target, const std::string& verb,
+                   std::string_view headers, const std::string* body) {
+  r.EndTransfer();
+  r.done = false;
+  r.headers.clear();
+  r.headersComplete = false;
+  r.pending.clear();
+  r.pendingRead = 0;
+  r.uploaded = 0;
+  if (!IsRequestable(target)) return false;
+  r.easy = curl_easy_init();
+  if (r.easy == nullptr) return false;
+  r.url = (target.secure ? "https://" : "http://") + target.host + ":" +
+          std::to_string(target.port) + RequestablePath(target.path);
+
+  CURL* easy = r.easy;
+  curl_easy_setopt(easy, CURLOPT_URL, r.url.c_str());
   curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(easy, CURLOPT_PATH_AS_IS, 1L);
   curl_easy_setopt(easy, CURLOPT_DISALLOW_USERNAME_IN_URL, 1L);
   curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(easy, CURLOPT_USERAGENT, r->agent.c_str());
-  // An empty proxy also keeps libcurl from taking one from the environment.
-  curl_easy_setopt(easy, CURLOPT_PROXY, r->proxy.c_str());
-  const bool follow = (flags & HttpFlagNoAutoRedirect) == 0;
-  curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, follow ? 1L : 0L);
-  curl_easy_setopt(easy, CURLOPT_MAXREDIRS, MaxTransportRedirects);
-  curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-  if ((flags & HttpFlagNoCookies) == 0) {
+  curl_easy_setopt(easy, CURLOPT_USERAGENT, r.agent.c_str());
+  // Both set, also when empty: libcurl reads http_proxy, HTTPS_PROXY, ALL_PROXY and NO_PROXY
+  // (in either letter case) from the environment for whichever of them is not set.
+  curl_easy_setopt(easy, CURLOPT_PROXY, (target.secure ? r.httpsProxy : r.httpProxy).c_str());
+  curl_easy_setopt(easy, CURLOPT_NOPROXY, "");
+  curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, ForgetKeyLog);
+  curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+  if (r.cookieStore) {
     curl_easy_setopt(easy, CURLOPT_SHARE, Process()->share);
     curl_easy_setopt(easy, CURLOPT_COOKIEFILE, "");  // switches the cookie engine on, reads no file
   }
   curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connectTimeoutMs.load()));
   curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, OnHeaderLine);
-  curl_easy_setopt(easy, CURLOPT_HEADERDATA, r.get());
+  curl_easy_setopt(easy, CURLOPT_HEADERDATA, &r);
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, OnBodyData);
-  curl_easy_setopt(easy, CURLOPT_WRITEDATA, r.get());
+  curl_easy_setopt(easy, CURLOPT_WRITEDATA, &r);
   curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, OnProgress);
-  curl_easy_setopt(easy, CURLOPT_XFERINFODATA, r.get());
+  curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &r);
   curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
 
-  auto* request = new HttpHandle{HandleKind::Request, {}, {}, {}, {}, 0, std::move(r)};
-  return request;
+  r.headerList = HeaderList(headers);
+  curl_easy_setopt(easy, CURLOPT_HTTPHEADER, r.headerList);
+  const bool post = verb == "POST" || (body != nullptr && !body->empty());
+  if (post) {
+    const std::size_t size = body != nullptr ? body->size() : 0;
+    curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(size));
+    curl_easy_setopt(easy, CURLOPT_COPYPOSTFIELDS, size > 0 ? body->data() : "");
+  } else {
+    curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+  }
+  if (verb != (post ? "POST" : "GET")) curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, verb.c_str());
+  return curl_multi_add_handle(r.multi, easy) == CURLM_OK;
 }
+
+}  // namespace
 
 bool HttpSendRequest(HttpHandle* request, std::string_view headers, const std::uint8_t* body,
                      std::uint32_t size) {
@@ -332,29 +412,37 @@ bool HttpSendRequest(HttpHandle* request, std::string_view headers, const std::u
   Request& r = *request->request;
   if (r.sent) return false;
   r.sent = true;
-  if (!r.usable) {
-    r.done = true;
-    return false;
+  r.deadline = NowMs() + totalTimeoutMs.load();
+  const std::string headerBlock(headers);
+  const std::string bodyBytes =
+      body != nullptr ? std::string(reinterpret_cast<const char*>(body), size) : std::string();
+  WebAddress current = r.origin;
+  std::string verb = r.verb;
+  bool withBody = true;
+  bool credentials = true;
+  for (int hops = 0;; ++hops) {
+    if (!r.usable || !StartTransfer(r, current, verb,
+                                    credentials ? headerBlock : WithoutCredentials(headerBlock),
+                                    withBody ? &bodyBytes : nullptr)) {
+      Fail(r);
+      return false;
+    }
+    Pump(r);
+    RedirectHop hop;
+    if (!r.follow || !r.headersComplete ||
+        !NextRedirectHop(ResponseStatus(r.headers), ResponseLocation(r.headers), current, r.origin,
+                         verb, hop)) {
+      return r.headersComplete;
+    }
+    if (hops == MaxRedirectHops) {
+      Fail(r);
+      return false;
+    }
+    current = std::move(hop.target);
+    verb = std::move(hop.verb);
+    withBody = withBody && hop.keepBody;
+    credentials = hop.keepCredentials;
   }
-  CURL* easy = r.easy;
-  r.headerList = HeaderList(headers);
-  curl_easy_setopt(easy, CURLOPT_HTTPHEADER, r.headerList);
-  if (r.verb == "POST" || size > 0) {
-    curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(size));
-    curl_easy_setopt(easy, CURLOPT_COPYPOSTFIELDS,
-                     size > 0 ? reinterpret_cast<const char*>(body) : "");
-  } else {
-    curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
-  }
-  if (r.verb != (r.verb == "POST" || size > 0 ? "POST" : "GET")) {
-    curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, r.verb.c_str());
-  }
-  if (curl_multi_add_handle(r.multi, easy) != CURLM_OK) {
-    r.done = true;
-    return false;
-  }
-  Pump(r);
-  return r.headersComplete;
 }
 
 std::uint32_t HttpReadFile(HttpHandle* request, std::uint8_t* buffer, std::uint32_t capacity) {
@@ -384,17 +472,6 @@ bool HttpQueryRawHeaders(HttpHandle* request, char* buffer, std::uint32_t* lengt
   buffer[r.headers.size()] = '\0';
   *length = static_cast<std::uint32_t>(r.headers.size());
   return true;
-}
-
-std::int64_t HttpQueryContentLength(HttpHandle* request) {
-  if (request == nullptr || request->kind != HandleKind::Request) return -1;
-  const Request& r = *request->request;
-  curl_off_t length = -1;
-  if (!r.headersComplete ||
-      curl_easy_getinfo(r.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK) {
-    return -1;
-  }
-  return length;
 }
 
 void HttpCloseHandle(HttpHandle* handle) {

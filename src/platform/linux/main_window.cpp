@@ -9,6 +9,7 @@
 #include <webkit2/webkit2.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -150,6 +151,9 @@ bool MainWindow::Build() {
   gtk_widget_set_name(GTK_WIDGET(window_), "pelvaro");
   gtk_window_set_title(window_, Utf8(layout_.title).c_str());
   gtk_window_set_resizable(window_, FALSE);
+  // A title bar the window draws itself (a Wayland window's) has the close button only, as the
+  // frame asked of an X11 window manager has.
+  g_object_set(gtk_settings_get_default(), "gtk-decoration-layout", "menu:close", nullptr);
   // The icon an installed package puts in the theme under the desktop entry's id; a stock one
   // when Pelvaro runs from its build directory.
   const char* icon = "io.github.pelvaro.Pelvaro";
@@ -193,6 +197,7 @@ bool MainWindow::Build() {
 
   g_signal_connect_after(client_, "size-allocate", G_CALLBACK(PlaceControls), this);
   g_signal_connect(window_, "key-press-event", G_CALLBACK(KeyPressed), this);
+  g_signal_connect(client_, "focus", G_CALLBACK(MoveFocus), this);
   g_signal_connect(window_, "destroy", G_CALLBACK(Destroyed), this);
   g_signal_connect_after(window_, "realize", G_CALLBACK(RemoveWindowButtons), nullptr);
   return true;
@@ -305,10 +310,75 @@ void MainWindow::PlaceControls(GtkWidget*, GdkRectangle*, gpointer self) {
   }
 }
 
+// Esc closes the window. Enter presses nothing: no button is a default button, and a focused
+// button, check box or table does not take it either (GTK would press, toggle or select with it).
+// The keyword box still gets it, for its input method, and does nothing with it; the browser
+// panel's page keeps its own keys, so that a link can be followed from the keyboard.
 gboolean MainWindow::KeyPressed(GtkWidget*, GdkEventKey* event, gpointer self) {
-  if (event->keyval != GDK_KEY_Escape) return FALSE;
-  gtk_window_close(static_cast<MainWindow*>(self)->window_);
-  return TRUE;
+  auto* window = static_cast<MainWindow*>(self);
+  if (event->keyval == GDK_KEY_Tab || event->keyval == GDK_KEY_ISO_Left_Tab ||
+      event->keyval == GDK_KEY_KP_Tab) {
+    window->tabTime_ = event->time;
+    return FALSE;
+  }
+  if (event->keyval == GDK_KEY_Escape) {
+    gtk_window_close(window->window_);
+    return TRUE;
+  }
+  if (event->keyval != GDK_KEY_Return && event->keyval != GDK_KEY_KP_Enter &&
+      event->keyval != GDK_KEY_ISO_Enter) {
+    return FALSE;
+  }
+  GtkWidget* focus = gtk_window_get_focus(window->window_);
+  GtkWidget* panel = window->Widget(Control::BrowserPanel);
+  const bool keepsEnter = focus != nullptr && (GTK_IS_ENTRY(focus) || focus == panel ||
+                                               gtk_widget_is_ancestor(focus, panel));
+  return keepsEnter ? FALSE : TRUE;
+}
+
+// Tab and Shift+Tab go through the controls in the order of the layout table, the labels left
+// out, and from the last control on to the first; GTK's own order, which follows positions and
+// passes the table by, never takes over. The table is one stop, its header buttons none (as in a
+// Windows list view); the panel's page goes through its own stops before the focus leaves it.
+gboolean MainWindow::MoveFocus(GtkWidget* layout, GtkDirectionType direction, gpointer self) {
+  if (direction != GTK_DIR_TAB_FORWARD && direction != GTK_DIR_TAB_BACKWARD) return FALSE;
+  auto* window = static_cast<MainWindow*>(self);
+  GtkWidget* current = gtk_container_get_focus_child(GTK_CONTAINER(layout));
+  GtkWidget* panel = window->Widget(Control::BrowserPanel);
+
+  // The page hands the focus on when Tab leaves its last stop, and then gives the same Tab back
+  // as unhandled: one key moves the focus once.
+  GdkEvent* event = gtk_get_current_event();
+  const bool byKey = event != nullptr && event->type == GDK_KEY_PRESS;
+  const bool handedOn = event == nullptr && current == panel;
+  const guint32 keyTime = byKey ? event->key.time : 0;
+  if (event != nullptr) gdk_event_free(event);
+  if (byKey && keyTime == window->panelTabTime_) return TRUE;
+  if (handedOn) window->panelTabTime_ = window->tabTime_;
+
+  std::vector<Control> order;
+  for (const ControlLayout& place : window->layout_.controls) {
+    if (place.kind != ControlKind::Label) order.push_back(place.control);
+  }
+  const int count = static_cast<int>(order.size());
+  const int step = direction == GTK_DIR_TAB_FORWARD ? 1 : count - 1;
+  int at = step == 1 ? count - 1 : 0;  // without a focus, the first control in the direction
+  for (int i = 0; i < count; ++i) {
+    if (window->placed_[static_cast<std::size_t>(order[i])] != current) continue;
+    if (current == panel && gtk_widget_child_focus(panel, direction)) return TRUE;
+    at = i;
+  }
+  for (int tried = 1; tried <= count; ++tried) {
+    GtkWidget* control = window->Widget(order[(at + tried * step) % count]);
+    if (control == panel) {
+      if (gtk_widget_child_focus(panel, direction)) return TRUE;
+    } else if (gtk_widget_is_visible(control) && gtk_widget_is_sensitive(control) &&
+               gtk_widget_get_can_focus(control)) {
+      gtk_widget_grab_focus(control);
+      return TRUE;
+    }
+  }
+  return FALSE;
 }
 
 // The table reacts to the right button as a Windows list view does: a click on a row that is not
@@ -347,7 +417,12 @@ void MainWindow::Destroyed(GtkWidget*, gpointer self) {
   gtk_main_quit();
 }
 
+// In a Wayland session the compositor places windows and draws their title bars, so a Wayland
+// client can neither centre itself nor leave out minimise and maximise. Through Xwayland, where
+// the session has it, the window is an X11 window whose place and title-bar buttons it chooses;
+// without Xwayland it is a Wayland window of the fixed size, placed by the compositor.
 void InitPlatform() {
+  gdk_set_allowed_backends("x11,*");
   if (gtk_init_check(nullptr, nullptr)) MarkUiThread();
 }
 

@@ -49,6 +49,7 @@ class MainWindow {
   static void Destroyed(GtkWidget*, gpointer self);
   static void PlaceControls(GtkWidget*, GdkRectangle*, gpointer self);
   static gboolean KeyPressed(GtkWidget*, GdkEventKey* event, gpointer self);
+  static gboolean MoveFocus(GtkWidget* layout, GtkDirectionType direction, gpointer self);
   static gboolean TableButton(GtkWidget*, GdkEventButton* event, gpointer self);
   static void MenuItemActivated(GtkMenuItem* item, gpointer self);
   static void MenuClosed(GtkMenuShell*, gpointer self);
@@ -62,6 +63,8 @@ class MainWindow {
   GMainLoop* menuLoop_ = nullptr;  // runs while the popup menu is open
   MenuChoice chosen_ = MenuChoice::None;
   bool rightPressedOnRows_ = false;
+  guint32 tabTime_ = 0;       // the last Tab key the window saw
+  guint32 panelTabTime_ = 0;  // the Tab key with which the panel's page handed the focus on
   // The outermost widget of each control: its place and size in the client area are this one's.
   std::array<GtkWidget*, ControlCount> placed_{};
   std::array<GtkWidget*, ControlCount> controls_{};

@@ -25,7 +25,7 @@ struct RegexInstance {
 };
 
 struct RegexMatchList {
-  std::u16string subject;
+  std::u16string_view subject;      // the caller's, kept by it while the list lives
   std::size_t pairs = 1;            // start/end pairs per match: the match and its groups
   std::vector<PCRE2_SIZE> offsets;  // pairs per match, one match after another; PCRE2_UNSET
 };
@@ -46,7 +46,7 @@ struct MatchDataFree {
 };
 using Code = std::unique_ptr<pcre2_code, CodeFree>;
 
-Code Compile(const RegexInstance& regex) {
+Code CompileNew(const RegexInstance& regex) {
   const std::unique_ptr<pcre2_compile_context, CompileContextFree> context(
       pcre2_compile_context_create(nullptr));
   if (!context) return nullptr;
@@ -62,6 +62,33 @@ Code Compile(const RegexInstance& regex) {
   Code code(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern), regex.pattern.size(), options,
                           &error, &errorOffset, context.get()));
   if (code) pcre2_jit_compile(code.get(), PCRE2_JIT_COMPLETE);  // the interpreter stands in
+  return code;
+}
+
+// Compiling (and the machine code above all) costs as much as matching a page of 100 KB, and a
+// thread runs the same few expressions page after page: each thread keeps its last ones. A
+// compiled expression is only read while it matches, and each thread holds its own.
+struct CompiledExpression {
+  std::u16string pattern;
+  bool ignoreCase = false;
+  bool multiline = false;
+  std::shared_ptr<pcre2_code> code;
+};
+
+std::shared_ptr<pcre2_code> Compile(const RegexInstance& regex) {
+  constexpr std::size_t Kept = 4;
+  thread_local std::vector<CompiledExpression> recent;
+  for (std::size_t k = 0; k < recent.size(); ++k) {
+    if (recent[k].pattern == regex.pattern && recent[k].ignoreCase == regex.ignoreCase &&
+        recent[k].multiline == regex.multiline) {
+      std::rotate(recent.begin(), recent.begin() + k, recent.begin() + k + 1);
+      return recent.front().code;
+    }
+  }
+  std::shared_ptr<pcre2_code> code(CompileNew(regex).release(), CodeFree());
+  if (!code) return code;
+  if (recent.size() == Kept) recent.pop_back();
+  recent.insert(recent.begin(), {regex.pattern, regex.ignoreCase, regex.multiline, code});
   return code;
 }
 
@@ -225,12 +252,12 @@ std::u16string RegexPattern(const RegexInstance* regex) {
 
 RegexMatchList* RegexExecute(RegexInstance* regex, std::u16string_view subject) {
   if (regex == nullptr) return nullptr;
-  const Code code = Compile(*regex);
+  const std::shared_ptr<pcre2_code> code = Compile(*regex);
   if (!code) return nullptr;
   auto* matches = new RegexMatchList();
   matches->pairs = PairsOf(code.get());
   matches->offsets = FindMatches(code.get(), subject, regex->global, matches->pairs);
-  if (!matches->offsets.empty()) matches->subject.assign(subject);
+  matches->subject = subject;
   return matches;
 }
 
@@ -241,7 +268,7 @@ void RegexReleaseMatches(RegexMatchList* matches) {
 bool RegexReplace(RegexInstance* regex, std::u16string_view subject,
                   std::u16string_view replacement, std::u16string& result) {
   if (regex == nullptr) return false;
-  const Code code = Compile(*regex);
+  const std::shared_ptr<pcre2_code> code = Compile(*regex);
   if (!code) return false;
   const std::size_t pairs = PairsOf(code.get());
   const std::vector<PCRE2_SIZE> offsets = FindMatches(code.get(), subject, regex->global, pairs);
@@ -269,6 +296,15 @@ bool RegexMatchAt(const RegexMatchList* matches, std::int32_t index, std::u16str
   const PCRE2_SIZE* match = matches->offsets.data() + 2 * matches->pairs * index;
   Span(matches->subject, match, value);
   firstIndex = static_cast<std::int32_t>(match[0]);
+  return true;
+}
+
+bool RegexMatchSpan(const RegexMatchList* matches, std::int32_t index, std::int32_t& firstIndex,
+                    std::int32_t& length) {
+  if (index < 0 || index >= RegexMatchCount(matches)) return false;
+  const PCRE2_SIZE* match = matches->offsets.data() + 2 * matches->pairs * index;
+  firstIndex = static_cast<std::int32_t>(match[0]);
+  length = static_cast<std::int32_t>(match[1] > match[0] ? match[1] - match[0] : 0);
   return true;
 }
 

@@ -12,21 +12,20 @@
 #include <system_error>
 #include <thread>
 
-void StartDetachedWorker(std::function<void()> job) {
+bool StartDetachedWorker(std::function<void()> job) {
   try {
     std::thread(std::move(job)).detach();
+    return true;
   } catch (const std::system_error&) {
-    // A worker that cannot be started is not reported.
+    return false;  // a worker that cannot be started is not reported
   }
 }
 
 void OpenInDefaultBrowser(const AnsiText& address) {
   if (!IsWebAddress(address)) return;
-  gchar* uri = g_convert(address.data(), static_cast<gssize>(address.size()), "UTF-8", "CP936",
-                         nullptr, nullptr, nullptr);
-  if (uri == nullptr) return;
-  g_app_info_launch_default_for_uri(uri, nullptr, nullptr);
-  g_free(uri);
+  const std::string uri = Utf8Text(address);
+  if (uri.empty()) return;
+  g_app_info_launch_default_for_uri(uri.c_str(), nullptr, nullptr);
 }
 
 namespace {

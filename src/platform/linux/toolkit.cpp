@@ -1,9 +1,12 @@
 #include "platform/linux/toolkit.h"
 
+#include "platform/codepage.h"
+
 #include <glib.h>
 
+#include <algorithm>
 #include <atomic>
-#include <cerrno>
+#include <climits>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -57,28 +60,41 @@ void InvokeOnUiThreadAndWait(void (*run)(void*), void* context) {
   call.ran.wait(lock, [&] { return call.done; });
 }
 
-std::string ToUtf8(std::string_view text) {
-  std::string utf8;
-  GIConv converter = g_iconv_open("UTF-8", "CP936");
-  if (converter == reinterpret_cast<GIConv>(-1)) return utf8;
-  utf8.reserve(text.size() + text.size() / 2);
-  gchar* in = const_cast<gchar*>(text.data());
-  gsize inLeft = text.size();
-  gchar piece[1024];
-  while (inLeft > 0) {
-    gchar* out = piece;
-    gsize outLeft = sizeof piece;
-    const gsize result = g_iconv(converter, &in, &inLeft, &out, &outLeft);
-    const int error = errno;
-    utf8.append(piece, static_cast<std::size_t>(out - piece));
-    if (result != static_cast<gsize>(-1) || error == E2BIG) continue;
-    // A byte that starts no character (or a lead byte at the end) shows as a replacement mark.
-    utf8 += "\xEF\xBF\xBD";
-    ++in;
-    --inLeft;
-  }
-  g_iconv_close(converter);
+// Both directions go through the code page seam, like every other conversion of the program:
+// code page 936 to UTF-16 to UTF-8 and back, a sizing call before each conversion.
+namespace {
 
+std::u16string Units(unsigned codePage, std::string_view bytes) {
+  bytes = bytes.substr(0, bytes.find('\0'));
+  if (bytes.empty() || bytes.size() > INT_MAX) return {};
+  const int length = static_cast<int>(bytes.size());
+  const int count = ConvertToWide(codePage, 0, bytes.data(), length, nullptr, 0);
+  if (count <= 0) return {};
+  std::u16string units(static_cast<std::size_t>(count), u'\0');
+  units.resize(static_cast<std::size_t>(
+      ConvertToWide(codePage, 0, bytes.data(), length, units.data(), count)));
+  return units;
+}
+
+std::string Bytes(unsigned codePage, std::u16string_view units) {
+  if (units.empty() || units.size() > INT_MAX) return {};
+  const int length = static_cast<int>(units.size());
+  const int size = ConvertFromWide(codePage, 0, units.data(), length, nullptr, 0);
+  if (size <= 0) return {};
+  std::string bytes(static_cast<std::size_t>(size), '\0');
+  bytes.resize(static_cast<std::size_t>(
+      ConvertFromWide(codePage, 0, units.data(), length, bytes.data(), size)));
+  return bytes;
+}
+
+}  // namespace
+
+std::string Utf8Text(std::string_view text) {
+  return Bytes(CodePageUtf8, Units(CodePageGbk, text));
+}
+
+std::string ToUtf8(std::string_view text) {
+  std::string utf8 = Utf8Text(text);
   std::size_t kept = 0;
   for (std::size_t i = 0; i < utf8.size(); ++i) {
     if (utf8[i] == '\r' && i + 1 < utf8.size() && utf8[i + 1] == '\n') continue;
@@ -89,10 +105,7 @@ std::string ToUtf8(std::string_view text) {
 }
 
 AnsiText FromUtf8(std::string_view utf8) {
-  gchar* text = g_convert_with_fallback(utf8.data(), static_cast<gssize>(utf8.size()), "CP936",
-                                        "UTF-8", "?", nullptr, nullptr, nullptr);
-  if (text == nullptr) return {};
-  AnsiText result(text);
-  g_free(text);
-  return result;
+  AnsiText text = Bytes(CodePageGbk, Units(CodePageUtf8, utf8));
+  text.resize(std::min(text.size(), text.find('\0')));  // a text holds no zero byte
+  return text;
 }

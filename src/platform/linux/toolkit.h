@@ -29,6 +29,8 @@ void RunOnUiThread(Work&& work) {
   InvokeOnUiThreadAndWait([](void* context) { (*static_cast<Callable*>(context))(); }, &work);
 }
 
+// The UTF-8 of a code page 936 text, character for character (a link handed to the desktop).
+std::string Utf8Text(std::string_view text);
 // UTF-8 for the toolkit. A byte sequence that is not code page 936 shows as U+FFFD; a line break
 // "\r\n" becomes "\n".
 std::string ToUtf8(std::string_view text);

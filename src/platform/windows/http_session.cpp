@@ -2,13 +2,14 @@
 // bytes through as the system holds them.
 #include "platform/http_session.h"
 
+#include "platform/http_redirect.h"
+
 #include <windows.h>
 #include <wininet.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cctype>
-#include <charconv>
 #include <string>
 
 // WinInet's character-width macros share two of the seam's names.
@@ -16,22 +17,28 @@
 #undef HttpSendRequest
 
 // Every seam handle wraps one WinInet handle. A request also keeps what following a redirect
-// needs: WinInet's own following knows no bound, so requests are opened without it and the
-// redirects are followed here, at most MaxTransportRedirects of them.
+// needs: WinInet's own following resends every header line to any host, so requests are opened
+// without it and redirects are followed here, by the policy both platforms share.
 struct HttpHandle {
   HINTERNET internet = nullptr;
-  HINTERNET session = nullptr;  // a request's session, for the requests its redirects open
+  HINTERNET session = nullptr;        // a request's session, for the requests its redirects open
+  HINTERNET hopConnection = nullptr;  // the connection of a followed redirect's request
+  std::string host;                   // a connection's host and port
+  INTERNET_PORT port = 0;
+  WebAddress origin;  // a request's address
+  std::string verb;
   DWORD flags = 0;
   bool follow = false;
-  bool failed = false;  // too many redirects: no response counts
+  bool failed = false;  // too many redirects, or one that could not be asked: no response counts
+  bool ended = false;   // the deadline passed: the body ends here
+  ULONGLONG deadline = 0;
 };
 
 namespace {
 
-constexpr int MaxTransportRedirects = 10;
-
 std::atomic<std::int32_t> connectTimeoutMs{HttpTimeouts{}.connectMs};
 std::atomic<std::int32_t> idleTimeoutMs{HttpTimeouts{}.idleMs};
+std::atomic<std::int32_t> totalTimeoutMs{HttpTimeouts{}.totalMs};
 
 void SetTimeout(HINTERNET handle, DWORD option, std::int32_t milliseconds) {
   DWORD value = static_cast<DWORD>(milliseconds);
@@ -46,8 +53,28 @@ void SetTimeouts(HINTERNET handle) {
   SetTimeout(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, idleTimeoutMs);
 }
 
+// Milliseconds left until the request's deadline (0 once it has passed). Each wait of the
+// request is cut to them, so a server that keeps sending a byte now and then cannot hold it.
+std::int32_t TimeLeft(HttpHandle* request) {
+  const ULONGLONG now = GetTickCount64();
+  return now >= request->deadline ? 0 : static_cast<std::int32_t>(request->deadline - now);
+}
+
+bool WaitNoLongerThanTheDeadline(HttpHandle* request) {
+  const std::int32_t left = TimeLeft(request);
+  if (left == 0) return false;
+  const std::int32_t wait = std::min<std::int32_t>(idleTimeoutMs, left);
+  SetTimeout(request->internet, INTERNET_OPTION_SEND_TIMEOUT, wait);
+  SetTimeout(request->internet, INTERNET_OPTION_RECEIVE_TIMEOUT, wait);
+  return true;
+}
+
 HttpHandle* Wrap(HINTERNET internet, HINTERNET session = nullptr) {
-  return internet != nullptr ? new HttpHandle{.internet = internet, .session = session} : nullptr;
+  if (internet == nullptr) return nullptr;
+  auto* handle = new HttpHandle;
+  handle->internet = internet;
+  handle->session = session;
+  return handle;
 }
 
 DWORD StatusCode(HINTERNET request) {
@@ -59,25 +86,57 @@ DWORD StatusCode(HINTERNET request) {
              : 0;
 }
 
-// The absolute address a redirect answer points to, when it points to one over http or https.
-std::string RedirectTarget(HINTERNET request) {
-  const DWORD status = StatusCode(request);
-  if (status != 301 && status != 302 && status != 303 && status != 307 && status != 308) return {};
-  char location[2048];
-  DWORD size = sizeof location;
-  if (!HttpQueryInfoA(request, HTTP_QUERY_LOCATION, location, &size, nullptr)) return {};
-  char current[2048];
-  size = sizeof current;
-  if (!InternetQueryOptionA(request, INTERNET_OPTION_URL, current, &size)) return {};
-  char target[2048];
-  size = sizeof target;
-  if (!InternetCombineUrlA(current, location, target, &size, ICU_NO_ENCODE)) return {};
-  std::string address(target, size);
-  std::string scheme = address.substr(0, 8);
-  for (char& c : scheme)
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (!scheme.starts_with("http://") && !scheme.starts_with("https://")) address.clear();
-  return address;
+// The response's raw header block, read by the same rules on every platform for its status and
+// its Location; empty without a response.
+std::string RawHeaderBlock(HINTERNET request) {
+  std::string block(8192, '\0');
+  DWORD size = static_cast<DWORD>(block.size());
+  if (!HttpQueryInfoA(request, HTTP_QUERY_RAW_HEADERS_CRLF, block.data(), &size, nullptr)) {
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return {};
+    block.assign(size + 1, '\0');
+    if (!HttpQueryInfoA(request, HTTP_QUERY_RAW_HEADERS_CRLF, block.data(), &size, nullptr)) {
+      return {};
+    }
+  }
+  block.resize(size);
+  return block;
+}
+
+// The request flags for an address: secure or not by its scheme, the rest as first asked.
+DWORD FlagsFor(const WebAddress& address, DWORD flags) {
+  flags &= ~static_cast<DWORD>(INTERNET_FLAG_SECURE | INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS);
+  return flags | (address.secure ? INTERNET_FLAG_SECURE : INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS);
+}
+
+bool Send(HttpHandle* request, const std::string& headers, const std::uint8_t* body,
+          std::uint32_t size) {
+  if (!WaitNoLongerThanTheDeadline(request)) return false;
+  return HttpSendRequestA(request->internet, headers.empty() ? nullptr : headers.c_str(),
+                          static_cast<DWORD>(headers.size()),
+                          size == 0 ? nullptr : const_cast<std::uint8_t*>(body), size);
+}
+
+// Replaces the request's WinInet request with one for hop.target, on a connection of its own.
+bool OpenHop(HttpHandle* request, const RedirectHop& hop) {
+  std::string host = hop.target.host;
+  if (host.starts_with("[") && host.ends_with("]")) host = host.substr(1, host.size() - 2);
+  const HINTERNET connection =
+      InternetConnectA(request->session, host.c_str(), static_cast<INTERNET_PORT>(hop.target.port),
+                       nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
+  if (connection == nullptr) return false;
+  const HINTERNET next =
+      HttpOpenRequestA(connection, hop.verb.c_str(), hop.target.path.c_str(), "HTTP/1.1", nullptr,
+                       nullptr, FlagsFor(hop.target, request->flags), 0);
+  if (next == nullptr) {
+    InternetCloseHandle(connection);
+    return false;
+  }
+  SetTimeouts(next);
+  InternetCloseHandle(request->internet);
+  if (request->hopConnection != nullptr) InternetCloseHandle(request->hopConnection);
+  request->internet = next;
+  request->hopConnection = connection;
+  return true;
 }
 
 }  // namespace
@@ -95,10 +154,15 @@ HttpHandle* HttpOpenSession(std::string_view agent, const char* proxyList) {
 HttpHandle* HttpConnect(HttpHandle* session, std::string_view host, std::int32_t port) {
   if (session == nullptr) return nullptr;
   const std::string hostText(host);
-  return Wrap(
-      InternetConnectA(session->internet, hostText.c_str(), static_cast<INTERNET_PORT>(port),
-                       nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0),
-      session->internet);
+  HttpHandle* connection =
+      Wrap(InternetConnectA(session->internet, hostText.c_str(), static_cast<INTERNET_PORT>(port),
+                            nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0),
+           session->internet);
+  if (connection != nullptr) {
+    connection->host = hostText;
+    connection->port = static_cast<INTERNET_PORT>(port);
+  }
+  return connection;
 }
 
 HttpHandle* HttpOpenRequest(HttpHandle* connection, std::string_view verb, std::string_view path,
@@ -115,6 +179,13 @@ HttpHandle* HttpOpenRequest(HttpHandle* connection, std::string_view verb, std::
     SetTimeouts(request->internet);
     request->flags = own;
     request->follow = (flags & HttpFlagNoAutoRedirect) == 0;
+    request->verb = verbText;
+    request->origin = {.secure = (flags & HttpFlagSecure) != 0,
+                       .host = connection->host,
+                       .port = connection->port,
+                       .path = pathText};
+    for (char& c : request->origin.host)
+      c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   }
   return request;
 }
@@ -122,32 +193,29 @@ HttpHandle* HttpOpenRequest(HttpHandle* connection, std::string_view verb, std::
 bool HttpSendRequest(HttpHandle* request, std::string_view headers, const std::uint8_t* body,
                      std::uint32_t size) {
   if (request == nullptr) return false;
+  request->deadline = GetTickCount64() + static_cast<ULONGLONG>(totalTimeoutMs.load());
   const std::string headerText(headers);
-  const char* headerBytes = headers.empty() ? nullptr : headerText.c_str();
-  const DWORD headerLength = static_cast<DWORD>(headers.size());
-  if (!HttpSendRequestA(request->internet, headerBytes, headerLength,
-                        size == 0 ? nullptr : const_cast<std::uint8_t*>(body), size)) {
-    return false;
-  }
+  if (!Send(request, headerText, body, size)) return false;
   if (!request->follow) return true;
-  // A followed redirect asks for its target with the same headers, as a GET without a body.
-  for (int redirects = 0;; ++redirects) {
-    const std::string target = RedirectTarget(request->internet);
-    if (target.empty()) return true;
-    if (redirects == MaxTransportRedirects) {
+  WebAddress current = request->origin;
+  std::string verb = request->verb;
+  bool withBody = true;
+  for (int hops = 0;; ++hops) {
+    RedirectHop hop;
+    const std::string block = RawHeaderBlock(request->internet);
+    if (!NextRedirectHop(ResponseStatus(block), ResponseLocation(block), current, request->origin,
+                         verb, hop)) {
+      return true;
+    }
+    withBody = withBody && hop.keepBody;
+    if (hops == MaxRedirectHops || !OpenHop(request, hop) ||
+        !Send(request, hop.keepCredentials ? headerText : WithoutCredentials(headerText),
+              withBody ? body : nullptr, withBody ? size : 0)) {
       request->failed = true;
       return false;
     }
-    // The target's scheme decides whether the request is secure.
-    const HINTERNET next =
-        InternetOpenUrlA(request->session, target.c_str(), headerBytes, headerLength,
-                         request->flags & ~static_cast<DWORD>(INTERNET_FLAG_SECURE), 0);
-    if (next == nullptr) {
-      request->failed = true;
-      return false;
-    }
-    InternetCloseHandle(request->internet);
-    request->internet = next;
+    current = std::move(hop.target);
+    verb = std::move(hop.verb);
   }
 }
 
@@ -156,8 +224,12 @@ std::uint32_t HttpReadFile(HttpHandle* request, std::uint8_t* buffer, std::uint3
   // silent first, so each read asks for no more than has arrived.
   DWORD available = 0;
   DWORD read = 0;
-  if (request == nullptr || request->failed ||
-      !InternetQueryDataAvailable(request->internet, &available, 0, 0) || available == 0 ||
+  if (request == nullptr || request->failed || request->ended) return 0;
+  if (!WaitNoLongerThanTheDeadline(request)) {
+    request->ended = true;
+    return 0;
+  }
+  if (!InternetQueryDataAvailable(request->internet, &available, 0, 0) || available == 0 ||
       !InternetReadFile(request->internet, buffer, std::min<DWORD>(available, capacity), &read)) {
     return 0;
   }
@@ -180,29 +252,19 @@ bool HttpQueryRawHeaders(HttpHandle* request, char* buffer, std::uint32_t* lengt
   return false;
 }
 
-std::int64_t HttpQueryContentLength(HttpHandle* request) {
-  char digits[32];
-  DWORD size = sizeof digits;
-  if (request == nullptr || request->failed ||
-      !HttpQueryInfoA(request->internet, HTTP_QUERY_CONTENT_LENGTH, digits, &size, nullptr)) {
-    return -1;
-  }
-  std::int64_t length = -1;
-  const auto [end, error] = std::from_chars(digits, digits + size, length);
-  return error == std::errc() && end == digits + size && length >= 0 ? length : -1;
-}
-
 void HttpCloseHandle(HttpHandle* handle) {
   if (handle == nullptr) return;
   InternetCloseHandle(handle->internet);
+  if (handle->hopConnection != nullptr) InternetCloseHandle(handle->hopConnection);
   delete handle;
 }
 
 void SetHttpTimeouts(const HttpTimeouts& timeouts) {
   connectTimeoutMs = timeouts.connectMs;
   idleTimeoutMs = timeouts.idleMs;
+  totalTimeoutMs = timeouts.totalMs;
 }
 
 HttpTimeouts CurrentHttpTimeouts() {
-  return {connectTimeoutMs, idleTimeoutMs};
+  return {connectTimeoutMs, idleTimeoutMs, totalTimeoutMs};
 }

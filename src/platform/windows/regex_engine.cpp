@@ -237,6 +237,21 @@ bool RegexMatchAt(const RegexMatchList* matches, std::int32_t index, std::u16str
   return true;
 }
 
+bool RegexMatchSpan(const RegexMatchList* matches, std::int32_t index, std::int32_t& firstIndex,
+                    std::int32_t& length) {
+  if (index < 0 || index >= RegexMatchCount(matches)) return false;
+  IDispatch* match = Item(AsDispatch(matches), index);
+  if (match == nullptr) return false;
+  std::int32_t first = 0;
+  std::int32_t units = 0;
+  const bool read = GetNumber(match, L"FirstIndex", first) && GetNumber(match, L"Length", units);
+  match->Release();
+  if (!read) return false;
+  firstIndex = first;
+  length = units;
+  return true;
+}
+
 std::int32_t RegexGroupCount(const RegexMatchList* matches, std::int32_t index) {
   if (index < 0 || index >= RegexMatchCount(matches)) return 0;
   IDispatch* groups = SubMatches(matches, index);
