@@ -54,14 +54,9 @@ bool IsChecked(Control checkBox) {
   return checked;
 }
 
+// The width comes at 96 DPI, as in the layout; the window scales it to its monitor's DPI.
 void SetWindowWidth(int outerWidth) {
-  RunOnUiThread([&] {
-    const HWND window = MainWindowHandle();
-    RECT bounds;
-    if (!GetWindowRect(window, &bounds)) return;
-    SetWindowPos(window, nullptr, 0, 0, outerWidth, bounds.bottom - bounds.top,
-                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOOWNERZORDER);
-  });
+  RunOnUiThread([&] { SetOuterWidth(outerWidth); });
 }
 
 void DeleteAllRows() {

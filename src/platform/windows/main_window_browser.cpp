@@ -205,10 +205,7 @@ bool CreateBrowserPanel(HWND hostWindow, const wchar_t* address) {
   // Online and not silent: the page loads from the network and may show the control's own dialogs.
   browser->put_Offline(VARIANT_FALSE);
   browser->put_Silent(VARIANT_FALSE);
-  browser->put_Left(0);
-  browser->put_Top(0);
-  browser->put_Width(rect.right);
-  browser->put_Height(rect.bottom);
+  FitBrowserPanel();
 
   VARIANT none;
   VariantInit(&none);
@@ -253,10 +250,38 @@ void FireBrowserPanelNewWindow() {
 }
 #endif
 
+void FitBrowserPanel() {
+  if (!browserObject) return;
+  ComPointer<IOleInPlaceObject> inPlace;
+  if (FAILED(browserObject->QueryInterface(IID_IOleInPlaceObject, inPlace.Out()))) return;
+  const RECT rect = HostRect();
+  inPlace->SetObjectRects(&rect, &rect);
+}
+
+void FocusBrowserPanel() {
+  // Once at a time: a control that hands the focus back to the host while it activates must not
+  // start another activation.
+  static bool activating = false;
+  if (!browserObject || activating) return;
+  activating = true;
+  // UI activation gives the control's document the focus, as a click into the page does.
+  RECT rect = HostRect();
+  browserObject->DoVerb(OLEIVERB_UIACTIVATE, nullptr, static_cast<IOleClientSite*>(&site), 0, host,
+                        &rect);
+  activating = false;
+}
+
 bool BrowserPanelTranslateKey(MSG& message) {
-  if (!activeObject || message.message < WM_KEYFIRST || message.message > WM_KEYLAST) return false;
-  if (message.hwnd != host && !IsChild(host, message.hwnd)) return false;
-  return activeObject->TranslateAccelerator(&message) == S_OK;
+  if (message.message < WM_KEYFIRST || message.message > WM_KEYLAST) return false;
+  if (host == nullptr || (message.hwnd != host && !IsChild(host, message.hwnd))) return false;
+  if (activeObject && activeObject->TranslateAccelerator(&message) == S_OK) return true;
+  // A Tab the page does not take (past its last link, or no page at all) leaves the panel for
+  // the next control, or the previous one with Shift. Its character is not typed anywhere.
+  if (message.wParam != VK_TAB) return false;
+  if (message.message == WM_KEYDOWN) {
+    SendMessageW(MainWindowHandle(), WM_NEXTDLGCTL, (GetKeyState(VK_SHIFT) & 0x8000) != 0, 0);
+  }
+  return message.message == WM_KEYDOWN || message.message == WM_CHAR || message.message == WM_KEYUP;
 }
 
 void DestroyBrowserPanel() {

@@ -22,6 +22,16 @@ MenuChoice MenuItemChoice(UINT item);
 // The handlers MainWindow was created with.
 const WindowHandlers& Handlers();
 
+// The window is laid out for the dots per inch of the monitor it is on: every size of the layout,
+// given for WindowLayout::Dpi, is scaled by this one rule (MulDiv rounds halves away from zero),
+// so that each rectangle at any DPI is the 96-DPI one scaled.
+inline int ScaledForDpi(int size, int dpi) {
+  return MulDiv(size, dpi, WindowLayout::Dpi);
+}
+// Sets the outer width, given at 96 DPI like every size of the layout; left edge, top edge and
+// height stay, and the window is not activated. The width is kept across a change of DPI.
+void SetOuterWidth(int width);
+
 // A call carried to the user-interface thread by RunOnUiThreadMessage.
 struct UiCall {
   void (*run)(void* operation);
@@ -46,7 +56,12 @@ void RunOnUiThread(Operation&& operation) {
 
 // The browser panel in its host window: the system web-browser control loading address.
 bool CreateBrowserPanel(HWND host, const wchar_t* address);
-// Lets the browser control handle a keystroke meant for it (typing into a page).
+// Fits the browser control to its host window after the host has been moved or resized.
+void FitBrowserPanel();
+// Gives the browser control the keyboard focus (the host received it, by Tab or Shift+Tab).
+void FocusBrowserPanel();
+// Lets the browser control handle a keystroke meant for it (typing into a page, Tab between the
+// links of a page). A Tab the page does not take moves on to the window's next control.
 bool BrowserPanelTranslateKey(MSG& message);
 void DestroyBrowserPanel();
 #ifdef PELVARO_E2E_HOOKS

@@ -1,10 +1,16 @@
 // Reads and drives Pelvaro's window from outside its process, in the same Wine prefix, for the
 // end-to-end test (windows_test.py). Every text is written as UTF-8, one item a line:
-//   probe state              the window, each control, the table's columns and cells, and the
+//   probe state              the window, each control (and its font's height), the control that
+//                            holds the keyboard focus, the table's columns and cells, and the
 //                            message boxes the program shows
 //   probe settext ID TEXT    sets a control's text
 //   probe click ID           clicks a button (posted: a click that opens a box does not block)
 //   probe newwindow          raises the browser panel's new-window event (the test build's hook)
+//   probe dpichanged DPI     tells the window it has moved to a monitor of DPI (the test build's
+//                            hook: Wine has one DPI for every monitor)
+//   probe key tab|shifttab   brings the window to the front and types Tab or Shift+Tab
+//   probe setdpi DPI         sets the DPI of the programs started afterwards (Wine reads it from
+//                            HKCU\Control Panel\Desktop LogPixels); needs no window
 //   probe closebox           presses OK in each message box of the program
 //   probe close              closes the window
 // Exits 1 when the window is not there.
@@ -148,6 +154,35 @@ std::vector<HWND> Boxes(HWND window) {
   return search.found;
 }
 
+// The window's control (a direct child) that holds the focus or holds the window that does; 0 for
+// none, such as when the focus is on the window itself.
+int FocusedControl(HWND window) {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info)) return 0;
+  HWND focus = info.hwndFocus;
+  while (focus != nullptr && GetParent(focus) != window)
+    focus = GetParent(focus);
+  return focus != nullptr ? GetDlgCtrlID(focus) : 0;
+}
+
+void TypeKey(HWND window, bool shift) {
+  SetForegroundWindow(window);
+  std::vector<INPUT> keys;
+  const auto key = [&](WORD code, bool up) {
+    INPUT input{};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = code;
+    input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    keys.push_back(input);
+  };
+  if (shift) key(VK_SHIFT, false);
+  key(VK_TAB, false);
+  key(VK_TAB, true);
+  if (shift) key(VK_SHIFT, true);
+  SendInput(static_cast<UINT>(keys.size()), keys.data(), sizeof(INPUT));
+}
+
 void PrintState(HWND window) {
   RECT outer{};
   RECT client{};
@@ -174,6 +209,15 @@ void PrintState(HWND window) {
           (checked == BST_CHECKED ? "checked" : "unchecked") + " " + Utf8(WindowText(control)));
     if (kind == WC_LISTVIEWW) PrintTable(control);
   }
+  // The test build answers with a control's font height; the program as shipped with 0.
+  const UINT fontHeight = RegisterWindowMessageW(L"PelvaroE2E.FontHeight");
+  for (HWND control = GetWindow(window, GW_CHILD); control != nullptr;
+       control = GetWindow(control, GW_HWNDNEXT)) {
+    const int id = GetDlgCtrlID(control);
+    Print("font " + std::to_string(id) + " " +
+          std::to_string(static_cast<int>(Ask(window, fontHeight, static_cast<WPARAM>(id), 0))));
+  }
+  Print("focus " + std::to_string(FocusedControl(window)));
   for (HWND box : Boxes(window)) {
     std::wstring text;
     for (HWND part = GetWindow(box, GW_CHILD); part != nullptr;
@@ -190,6 +234,13 @@ int main() {
   // The wide command line: the narrow one is in the prefix's code page.
   int argc = 0;
   wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  if (argc == 3 && std::wstring(argv[1]) == L"setdpi") {
+    const DWORD dpi = static_cast<DWORD>(_wtoi(argv[2]));
+    return RegSetKeyValueW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", L"LogPixels", REG_DWORD,
+                           &dpi, sizeof dpi) == ERROR_SUCCESS
+               ? 0
+               : 1;
+  }
   const HWND window = FindWindowW(L"PelvaroMainWindow", nullptr);
   if (window == nullptr || argc < 2) return 1;
   const std::wstring command = argv[1];
@@ -202,6 +253,10 @@ int main() {
     PostMessageW(control(2), BM_CLICK, 0, 0);
   } else if (command == L"newwindow") {
     Ask(window, RegisterWindowMessageW(L"PelvaroE2E.FireNewWindow"), 0, 0);
+  } else if (command == L"dpichanged" && argc == 3) {
+    Ask(window, RegisterWindowMessageW(L"PelvaroE2E.DpiChanged"), _wtoi(argv[2]), 0);
+  } else if (command == L"key" && argc == 3) {
+    TypeKey(window, std::wstring(argv[2]) == L"shifttab");
   } else if (command == L"closebox") {
     for (HWND box : Boxes(window))
       PostMessageW(box, WM_COMMAND, IDOK, 0);

@@ -6,11 +6,20 @@ in the same Wine prefix (the table's cells are read through memory in the progra
   windows_test.py PELVARO.exe PROBE.exe SAMPLE_SERVICE.py SEARCH_HOST SHARE_DOMAIN WINE_DIR
 
 Checks the window's place and size, every control's text and state at start, the search button
-locked until the browser panel's new-window event, a search filling the table in page order,
-next and previous page (with the table kept and cleared), the empty-keyword and no-results boxes,
-and the close. Wine shows no web pages, so the new-window event cannot come from a page: the test
-build of the program (Pelvaro-e2e.exe, the program plus one private message) raises it through the
-panel's connection point into the program's own event sink when the probe asks.
+locked until the browser panel's new-window event, Tab and Shift+Tab through every control but the
+labels (the browser panel included), a search filling the table in page order, next and previous
+page (with the table kept and cleared), the empty-keyword and no-results boxes, and the close.
+
+Display scaling: the program runs at 96, 144 and 192 DPI (Wine takes the DPI from the registry,
+HKCU\\Control Panel\\Desktop LogPixels). At each, the window, every control, the column widths
+and the fonts are the 96-DPI ones scaled by DPI/96 with MulDiv's rounding, and so is the width
+"支持作者" sets. Wine has one DPI for all monitors, so the move to a monitor of another DPI is
+stood in for by the message the system sends then (WM_DPICHANGED, raised by the test build).
+
+Wine shows no web pages, so the new-window event cannot come from a page: the test build of the
+program (Pelvaro-e2e.exe, the program plus a few private messages) raises it through the panel's
+connection point into the program's own event sink when the probe asks. The same build tells the
+probe a control's font height, which cannot be read from outside the process.
 
 Exits 0 when every check holds, 1 otherwise, 77 (skipped) when the sample service cannot stand in
 for the search host. Xvfb, the service, the program and the prefix's wineserver are ended by
@@ -46,6 +55,11 @@ START = {  # id: class, left, top, width, height, enabled, text
     PANEL: ("PelvaroBrowserHost", 536, 8, 304, 320, True, ""),
 }
 COLUMNS = [("名称", 200), ("大小", 80), ("共享者", 120), ("地址", 100)]
+# Every control but the two labels, in Tab order.
+TAB_ORDER = [KEYWORD_BOX, SEARCH, TABLE, PREVIOUS, NEXT, CLEAR, REFRESH, PANEL_BUTTON, PANEL]
+NARROW, WIDE, HEIGHT = 540, 853, 374
+PAGE_FONT = -16  # the page label's "黑体" at 96 DPI
+DPIS = (96, 144, 192)
 EMPTY_KEYWORD_TEXT = "你不输入内容我怎么搜！逗我？"
 NO_RESULTS_TEXT = "你的搜索涉及敏感词汇，或者需要更新，请联系作者"
 
@@ -61,6 +75,12 @@ def expect(condition, message):
     return condition
 
 
+def scaled(size, dpi):
+    """A 96-DPI size at dpi as MulDiv gives it: the nearest integer, halves away from zero."""
+    magnitude = (abs(size) * dpi + 48) // 96
+    return magnitude if size >= 0 else -magnitude
+
+
 def wait_for(condition, timeout, interval=0.2):
     end = time.monotonic() + timeout
     while True:
@@ -74,8 +94,8 @@ class State:
     """One reading of the window by the probe."""
 
     def __init__(self, text):
-        self.window = self.screen = None
-        self.controls, self.columns, self.rows, self.boxes = {}, [], [], []
+        self.window = self.screen = self.focus = None
+        self.controls, self.columns, self.rows, self.boxes, self.fonts = {}, [], [], [], {}
         for line in text.splitlines():
             kind, _, rest = line.partition(" ")
             if kind == "window":
@@ -94,6 +114,11 @@ class State:
                 self.columns.append((header, int(width)))
             elif line.startswith("row\t"):
                 self.rows.append(line.split("\t")[1:])
+            elif kind == "font":
+                control, height = rest.split()
+                self.fonts[int(control)] = int(height)
+            elif kind == "focus":
+                self.focus = int(rest)
             elif kind == "box":
                 self.boxes.append(tuple(rest.split("\t", 1)))
 
@@ -137,7 +162,8 @@ def expected_rows(sample, keyword, page, share_domain):
 
 def start_xvfb():
     read, write = os.pipe()
-    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x1024x24",
+    # Room for the wide window at 192 DPI.
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1920x1200x24",
                              "-nolisten", "tcp"], pass_fds=(write,), stderr=subprocess.DEVNULL)
     os.close(write)
     with os.fdopen(read) as pipe:
@@ -145,28 +171,58 @@ def start_xvfb():
     return xvfb, ":" + display
 
 
-def check_start(state):
-    left, top, width, height, client_width, client_height = state.window
+def check_layout(state, dpi, outer_width, gui_font, where):
+    """The window outer_width (at 96 DPI) wide, laid out for dpi: every size the 96-DPI one scaled.
+    gui_font is the default GUI font's height at 96 DPI (None: not known yet)."""
+    _, _, width, height, client_width, client_height = state.window
+    want = (scaled(outer_width, dpi), scaled(HEIGHT, dpi))
+    expect((width, height) == want, f"{where}: outer size {width}x{height}, want {want}")
+    expect(0 < width - client_width <= scaled(16, dpi) and
+           0 < height - client_height <= scaled(60, dpi),
+           f"{where}: client area {client_width}x{client_height} in a {width}x{height} window")
+    for control, (kind, x, y, w, h, _, text) in START.items():
+        got = state.controls.get(control)
+        if not expect(got is not None, f"{where}: control {control} ({text or kind}) missing"):
+            continue
+        rect = tuple(scaled(v, dpi) for v in (x, y, w, h))
+        expect(got[1:5] == rect, f"{where}: control {control} ({text or kind}) at {got[1:5]}, "
+                                 f"want {rect}")
+    columns = [(header, scaled(w, dpi)) for header, w in COLUMNS]
+    expect(state.columns == columns, f"{where}: columns {state.columns}, want {columns}")
+    fonts = {control: height for control, height in state.fonts.items() if control != PANEL}
+    expect(fonts.get(LABEL2) == scaled(PAGE_FONT, dpi),
+           f"{where}: page label font {fonts.get(LABEL2)}, want {scaled(PAGE_FONT, dpi)}")
+    others = {height for control, height in fonts.items() if control != LABEL2}
+    want_gui = {scaled(gui_font, dpi)} if gui_font is not None else others
+    expect(len(others) == 1 and others == want_gui and 0 not in others,
+           f"{where}: default GUI font heights {others}, want {want_gui}")
+
+
+def check_start(state, dpi, gui_font):
+    """The window as it opens at dpi; returns the default GUI font's height at 96 DPI (from the
+    96-DPI run, where it is read)."""
+    left, top, width, height, _, _ = state.window
     screen_width, screen_height = state.screen
-    expect((width, height) == (540, 374), f"outer size {width}x{height}, want 540x374")
-    expect((left, top) == ((screen_width - 540) // 2, (screen_height - 374) // 2),
-           f"window at {left},{top} on a {screen_width}x{screen_height} screen: not centred")
-    expect(0 < width - client_width <= 16 and 0 < height - client_height <= 60,
-           f"client area {client_width}x{client_height} in a {width}x{height} window")
+    expect((left, top) == ((screen_width - width) // 2, (screen_height - height) // 2),
+           f"{dpi} DPI: window at {left},{top} on a {screen_width}x{screen_height} screen: "
+           "not centred")
     expect(state.title == "PelvaroV2.0", f"title {state.title!r}")
+    check_layout(state, dpi, NARROW, gui_font, f"{dpi} DPI at start")
     for control, (kind, x, y, w, h, enabled, text) in START.items():
         got = state.controls.get(control)
-        if not expect(got is not None, f"control {control} ({text or kind}) missing"):
+        if got is None:
             continue
         expect(got[0] == kind, f"control {control} is a {got[0]}, want {kind}")
-        expect(got[1:5] == (x, y, w, h), f"control {control} ({text or kind}) at {got[1:5]}")
         expect(got[5] == enabled, f"control {control} ({text or kind}) enabled: {got[5]}")
         expect(got[6], f"control {control} ({text or kind}) hidden")
         expect(got[8] == text, f"control {control} shows {got[8]!r}, want {text!r}")
     expect(not state.controls[CLEAR][7], "是否删除当前页 checked at start")
-    expect(state.columns == COLUMNS, f"columns {state.columns}")
+    expect([header for header, _ in state.columns] == [header for header, _ in COLUMNS],
+           f"columns {state.columns}")
     expect(state.rows == [], f"rows at start: {state.rows}")
     expect(state.boxes == [], f"a box at start: {state.boxes}")
+    expect(state.focus == KEYWORD_BOX, f"{dpi} DPI: focus at start on {state.focus}")
+    return state.fonts.get(KEYWORD_BOX) if dpi == 96 else gui_font
 
 
 def main(program, probe, sample_path, search_host, share_domain, wine_dir):
@@ -192,21 +248,33 @@ def main(program, probe, sample_path, search_host, share_domain, wine_dir):
         # whether it is a 32-bit or a 64-bit prefix.
         subprocess.run([os.path.join(os.path.dirname(WINE_RUN), "windows-env.sh"), wine_dir,
                         program], env=env, check=True)
-        session = Session(program, probe, env)
-        # Every control made, and the window answering messages (its title read across the
-        # process): the panel's browser control may hold the thread a while after the window shows.
-        state = session.wait_state(lambda s: len(s.controls) == len(START) and s.title, 90)
-        if not expect(state is not None, "the window did not appear"):
-            return 1
-        check_start(state)
-        run_searches(session, sample, share_domain)
+        gui_font = None
+        for dpi in DPIS:
+            set_dpi(probe, env, dpi)
+            session = Session(program, probe, env)
+            # Every control made, and the window answering messages (its title read across the
+            # process): the panel's browser control may hold the thread a while after the window
+            # shows.
+            state = session.wait_state(lambda s: len(s.controls) == len(START) and s.title, 90)
+            if not expect(state is not None, f"{dpi} DPI: the window did not appear"):
+                return 1
+            gui_font = check_start(state, dpi, gui_font)
+            if dpi == 96:
+                unlock(session, dpi)
+                check_tab_order(session)
+                run_searches(session, sample, share_domain)
+                check_dpi_change(session, gui_font)
+            else:
+                unlock(session, dpi)
 
-        session.probe("close")
-        code = wait_for(lambda: session.app.poll() is not None, 20)
-        expect(code and session.app.returncode == 0, f"exit code {session.app.poll()}")
+            session.probe("close")
+            code = wait_for(lambda: session.app.poll() is not None, 20)
+            expect(code and session.app.returncode == 0,
+                   f"{dpi} DPI: exit code {session.app.poll()}")
     finally:
         if session is not None and session.app.poll() is None:
             session.app.kill()
+        set_dpi(probe, env, 96)
         subprocess.run(["wineserver", "-k"], env=dict(env, WINEPREFIX=wine_dir + "/prefix"),
                        stderr=subprocess.DEVNULL)
         service.terminate()
@@ -217,6 +285,12 @@ def main(program, probe, sample_path, search_host, share_domain, wine_dir):
     return 0 if not failures else 1
 
 
+def set_dpi(probe, env, dpi):
+    """The DPI Wine gives the programs started after this (the probe writes it to the registry)."""
+    subprocess.run([WINE_RUN, probe, "setdpi", str(dpi)], env=env, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=120)
+
+
 def answers(host):
     try:
         with urllib.request.urlopen(f"http://{host}/support", timeout=2) as reply:
@@ -225,18 +299,64 @@ def answers(host):
         return False
 
 
+def unlock(session, dpi):
+    """支持作者 widens the window; the panel's new-window event narrows it and unlocks 搜搜搜.
+    The widths are the layout's, scaled like every other size."""
+    wide, narrow = scaled(WIDE, dpi), scaled(NARROW, dpi)
+    session.probe("click", str(PANEL_BUTTON))
+    state = session.wait_state(lambda s: s.window[2] == wide)
+    expect(state.window[2] == wide, f"{dpi} DPI: 支持作者 left the width {state.window[2]}, "
+                                    f"want {wide}")
+    session.probe("newwindow")
+    state = session.wait_state(lambda s: s.enabled(SEARCH) and s.window[2] == narrow)
+    expect(state.enabled(SEARCH), "the new-window event left 搜搜搜 disabled")
+    expect(state.window[2] == narrow,
+           f"{dpi} DPI: the new-window event left the width {state.window[2]}, want {narrow}")
+
+
+def check_tab_order(session):
+    """Tab walks every control but the labels in layout order, the browser panel included, and
+    comes round again; Shift+Tab walks back."""
+    for key, step in (("tab", 1), ("shifttab", -1)):
+        state = session.state()
+        if not expect(state.focus in TAB_ORDER, f"focus on {state.focus} before {key}"):
+            return
+        at = TAB_ORDER.index(state.focus)
+        seen, want = [], []
+        for _ in range(len(TAB_ORDER) + 1):
+            at = (at + step) % len(TAB_ORDER)
+            want.append(TAB_ORDER[at])
+            session.probe("key", key)
+            state = session.wait_state(lambda s: s.focus == TAB_ORDER[at], 10)
+            seen.append(state.focus)
+            if state.focus != TAB_ORDER[at]:
+                break
+        expect(seen == want, f"{key} moved the focus through {seen}, want {want}")
+
+
+def check_dpi_change(session, gui_font):
+    """Moved to a monitor of another DPI, the window is laid out anew at its corner; a wide window
+    stays wide."""
+    before = session.state()
+    session.probe("dpichanged", "144")
+    state = session.wait_state(lambda s: s.window[2] == scaled(NARROW, 144))
+    check_layout(state, 144, NARROW, gui_font, "moved to 144 DPI")
+    expect(state.window[:2] == before.window[:2],
+           f"moved to 144 DPI: corner {state.window[:2]}, was {before.window[:2]}")
+    session.probe("click", str(PANEL_BUTTON))
+    state = session.wait_state(lambda s: s.window[2] == scaled(WIDE, 144))
+    expect(state.window[2] == scaled(WIDE, 144), f"支持作者 at 144 DPI: width {state.window[2]}")
+    session.probe("dpichanged", "192")
+    state = session.wait_state(lambda s: s.window[2] == scaled(WIDE, 192))
+    check_layout(state, 192, WIDE, gui_font, "moved wide to 192 DPI")
+    session.probe("dpichanged", "96")
+    state = session.wait_state(lambda s: s.window[2] == WIDE)
+    check_layout(state, 96, WIDE, gui_font, "moved wide back to 96 DPI")
+
+
 def run_searches(session, sample, share_domain):
     page1 = expected_rows(sample, KEYWORD, 1, share_domain)
     page2 = expected_rows(sample, KEYWORD, 2, share_domain)
-
-    # Locked until the panel's new-window event, which also narrows a widened window.
-    session.probe("click", str(PANEL_BUTTON))
-    state = session.wait_state(lambda s: s.window[2] == 853)
-    expect(state.window[2] == 853, f"支持作者 left the width {state.window[2]}")
-    session.probe("newwindow")
-    state = session.wait_state(lambda s: s.enabled(SEARCH) and s.window[2] == 540)
-    expect(state.enabled(SEARCH), "the new-window event left 搜搜搜 disabled")
-    expect(state.window[2] == 540, f"the new-window event left the width {state.window[2]}")
 
     # An empty keyword: the box, and nothing else.
     session.probe("click", str(SEARCH))
