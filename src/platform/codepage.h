@@ -8,6 +8,9 @@
 // never depends on the user's locale.
 #pragma once
 
+#include <string>
+#include <string_view>
+
 inline constexpr unsigned CodePageAnsi = 0;
 inline constexpr unsigned CodePageGbk = 936;
 inline constexpr unsigned CodePageUtf8 = 65001;
@@ -17,3 +20,9 @@ int ConvertToWide(unsigned codePage, unsigned flags, const char* input, int inpu
                   char16_t* output, int outputCapacity);
 int ConvertFromWide(unsigned codePage, unsigned flags, const char16_t* input, int inputLength,
                     char* output, int outputCapacity);
+
+// Whole texts through the two calls, each sized first (platform/codepage_text.cpp): the UTF-16
+// units of bytes in a code page, and the bytes of units in a code page. Empty when the input is
+// empty, too long for the calls, or converts to nothing.
+std::u16string WideFromCodePage(unsigned codePage, std::string_view bytes);
+std::string CodePageFromWide(unsigned codePage, std::u16string_view units);

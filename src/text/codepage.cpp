@@ -84,22 +84,8 @@ AnsiText UrlEncode(std::string_view text, const UrlEncodeOptions& options) {
 // UTF-8, without the wide text's byte buffer and the sizing in between: a page is converted with
 // one decoding and one encoding.
 AnsiText GbkToUtf8(std::string_view text) {
-  text = text.substr(0, text.find('\0'));
-  if (text.empty() || text.size() > INT_MAX) return {};
-  const int length = static_cast<int>(text.size());
-  const int count = ConvertToWide(CodePageGbk, 0, text.data(), length, nullptr, 0);
-  if (count <= 0) return {};
-  std::u16string units(static_cast<std::size_t>(count), u'\0');
-  units.resize(static_cast<std::size_t>(
-      ConvertToWide(CodePageGbk, 0, text.data(), length, units.data(), count)));
-  if (units.empty() || units.size() > INT_MAX / 3) return {};
-  const int unitCount = static_cast<int>(units.size());
-  const int size = ConvertFromWide(CodePageUtf8, 0, units.data(), unitCount, nullptr, 0);
-  if (size <= 0) return {};
-  AnsiText utf8(static_cast<std::size_t>(size), '\0');
-  utf8.resize(static_cast<std::size_t>(
-      ConvertFromWide(CodePageUtf8, 0, units.data(), unitCount, utf8.data(), size)));
-  return utf8;
+  return CodePageFromWide(CodePageUtf8,
+                          WideFromCodePage(CodePageGbk, text.substr(0, text.find('\0'))));
 }
 
 // Sized by the system's code page whatever code page it converts from, as the platform call is

@@ -61,36 +61,10 @@ void InvokeOnUiThreadAndWait(void (*run)(void*), void* context) {
 }
 
 // Both directions go through the code page seam, like every other conversion of the program:
-// code page 936 to UTF-16 to UTF-8 and back, a sizing call before each conversion.
-namespace {
-
-std::u16string Units(unsigned codePage, std::string_view bytes) {
-  bytes = bytes.substr(0, bytes.find('\0'));
-  if (bytes.empty() || bytes.size() > INT_MAX) return {};
-  const int length = static_cast<int>(bytes.size());
-  const int count = ConvertToWide(codePage, 0, bytes.data(), length, nullptr, 0);
-  if (count <= 0) return {};
-  std::u16string units(static_cast<std::size_t>(count), u'\0');
-  units.resize(static_cast<std::size_t>(
-      ConvertToWide(codePage, 0, bytes.data(), length, units.data(), count)));
-  return units;
-}
-
-std::string Bytes(unsigned codePage, std::u16string_view units) {
-  if (units.empty() || units.size() > INT_MAX) return {};
-  const int length = static_cast<int>(units.size());
-  const int size = ConvertFromWide(codePage, 0, units.data(), length, nullptr, 0);
-  if (size <= 0) return {};
-  std::string bytes(static_cast<std::size_t>(size), '\0');
-  bytes.resize(static_cast<std::size_t>(
-      ConvertFromWide(codePage, 0, units.data(), length, bytes.data(), size)));
-  return bytes;
-}
-
-}  // namespace
-
+// code page 936 to UTF-16 to UTF-8 and back.
 std::string Utf8Text(std::string_view text) {
-  return Bytes(CodePageUtf8, Units(CodePageGbk, text));
+  return CodePageFromWide(CodePageUtf8,
+                          WideFromCodePage(CodePageGbk, text.substr(0, text.find('\0'))));
 }
 
 std::string ToUtf8(std::string_view text) {
@@ -105,7 +79,8 @@ std::string ToUtf8(std::string_view text) {
 }
 
 AnsiText FromUtf8(std::string_view utf8) {
-  AnsiText text = Bytes(CodePageGbk, Units(CodePageUtf8, utf8));
+  AnsiText text = CodePageFromWide(CodePageGbk,
+                                   WideFromCodePage(CodePageUtf8, utf8.substr(0, utf8.find('\0'))));
   text.resize(std::min(text.size(), text.find('\0')));  // a text holds no zero byte
   return text;
 }
