@@ -41,15 +41,19 @@ SLOW_PAGE, SLOW_SECONDS = 2, 1.0  # the service answers page 2 late, so page 1 c
 
 
 class Service:
-    """The sample service on the search host's port, recording every request head."""
+    """pelvaro-service through service_launcher.py on the search host's port, every request head
+    recorded, searches for SLOW_PAGE answered late; catalogue, a CSV file, in place of the
+    sample catalogue."""
 
-    def __init__(self, path, host, share_domain, record, env):
+    def __init__(self, path, host, share_domain, record, env, catalogue=None):
         self.host, self.record, self.seen = host, record, 0
         name, _, port = host.rpartition(":")
-        self.process = subprocess.Popen(
-            [sys.executable, path, "--host", name, "--port", port, "--share-domain", share_domain,
-             "--record", record, "--quiet", "--delay", f"{SLOW_PAGE}={SLOW_SECONDS}"], env=env,
-            stderr=subprocess.DEVNULL)
+        arguments = ["--catalogue", catalogue] if catalogue else []
+        with open(record + ".stderr", "w") as log:
+            self.process = subprocess.Popen(
+                [sys.executable, path, "--host", name, "--port", port, "--share-domain",
+                 share_domain, "--record", record, "--quiet", "--delay",
+                 f"{SLOW_PAGE}={SLOW_SECONDS}", *arguments], env=env, stderr=log)
 
         # The answer must be ours: another program's service on the port would answer too.
         def answers():
@@ -66,6 +70,15 @@ class Service:
         wait_for(answers, 20)
         self.listening = self.process.poll() is None and answers()
         self.searches()  # the probe's requests are not Pelvaro's
+
+    def refused(self):
+        """What the launcher said when it ended for another reason than a taken port (a
+        catalogue the service would not import, say), or None."""
+        if self.process.poll() is None:
+            return None
+        with open(self.record + ".stderr", encoding="utf-8", errors="replace") as log:
+            said = log.read()
+        return None if "cannot listen on" in said else said or f"exit {self.process.returncode}"
 
     def searches(self):
         """The search request heads recorded since the last call, oldest first."""
