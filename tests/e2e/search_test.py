@@ -7,7 +7,7 @@ program run goes through the steps a user takes after unlocking the search:
   with "是否删除当前页" checked; fast clicks while page 2 is answered late, with the box checked
   and not; a keyword without hits, whose box leaves the window usable; Esc.
 
-    search_test.py PROGRAM SEARCH_HOST START_PAGE SHARE_DOMAIN CONTACT SAMPLE_SERVICE [SCREENSHOT]
+    search_test.py PROGRAM SEARCH_HOST START_PAGE SHARE_DOMAIN CONTACT SERVICE_LAUNCHER [SCREENSHOT]
 
 Exits with 77 (skipped) when the search host is not a loopback port whose service also serves the
 start page, or when another program holds that port.
