@@ -47,13 +47,14 @@ class Service:
 
     def __init__(self, path, host, share_domain, record, env, catalogue=None):
         self.host, self.record, self.seen = host, record, 0
+        self.timing = record + ".timing"
         name, _, port = host.rpartition(":")
         arguments = ["--catalogue", catalogue] if catalogue else []
         with open(record + ".stderr", "w") as log:
             self.process = subprocess.Popen(
                 [sys.executable, path, "--host", name, "--port", port, "--share-domain",
-                 share_domain, "--record", record, "--quiet", "--delay",
-                 f"{SLOW_PAGE}={SLOW_SECONDS}", *arguments], env=env, stderr=log)
+                 share_domain, "--record", record, "--timing-log", self.timing, "--quiet",
+                 "--delay", f"{SLOW_PAGE}={SLOW_SECONDS}", *arguments], env=env, stderr=log)
 
         # The answer must be ours: another program's service on the port would answer too.
         def answers():
@@ -80,6 +81,18 @@ class Service:
             said = log.read()
         return None if "cannot listen on" in said else said or f"exit {self.process.returncode}"
 
+    def answered(self, since):
+        """The searches that arrived at time.monotonic() since or later and have been answered,
+        in the order their answers were written out: (target, arrived, written)."""
+        try:
+            with open(self.timing, encoding="latin-1") as log:
+                lines = log.read().splitlines()
+        except FileNotFoundError:
+            lines = []
+        entries = [(target, float(arrived), float(written))
+                   for arrived, written, target in (line.split(" ", 2) for line in lines)]
+        return [entry for entry in entries if entry[1] >= since]
+
     def searches(self):
         """The search request heads recorded since the last call, oldest first."""
         try:
@@ -99,9 +112,10 @@ def wait_rows(grid, want, timeout=20):
     return got if got is not None else table_rows(grid) or []
 
 
-def overtaken_rows(service, grid, want):
-    """After two fast clicks whose first page is answered late: waits until the service has had
-    both requests and the late answer has had time to arrive, then for want in the table."""
+def overtaken_rows(service, grid, want, since):
+    """After two fast clicks from time.monotonic() since, the first for the page answered late:
+    waits until the service has had both requests and the late answer has had time to arrive,
+    then for want in the table."""
     seen = []
 
     def both_asked():
@@ -110,6 +124,12 @@ def overtaken_rows(service, grid, want):
 
     wait_for(both_asked, 20, 0.05)
     time.sleep(SLOW_SECONDS + 0.5)
+    # The overtaking must really have happened: the later request's page answered first.
+    answered = wait_for(lambda: len(got := service.answered(since)) >= 2 and got, 20, 0.05) \
+        or service.answered(since)
+    pages = [urllib.parse.parse_qs(target[2:]).get("page") for target, _, _ in answered]
+    expect(pages == [["1"], [str(SLOW_PAGE)]] and answered[1][1] < answered[0][1],
+           f"the late page was not overtaken: answers went out as {answered}")
     return wait_rows(grid, want)
 
 
@@ -251,9 +271,10 @@ def main(program, search_host, start_page, share_domain, contact, sample_path, s
 
         # Fast clicks, the earlier page answered last. Checked: 刷新 on page 2 and at once 上一页;
         # the table ends holding page 1 alone, and the label and 上一页 show page 1.
+        since = time.monotonic()
         press(pyatspi, by_id["按钮4"])
         press(pyatspi, previous)
-        rows = overtaken_rows(service, grid, page1)
+        rows = overtaken_rows(service, grid, page1, since)
         expect(rows == page1, f"刷新 then 上一页 with 是否删除当前页 left the rows {rows}")
         expect(label.name == "1", f"刷新 then 上一页 show the label {label.name!r}")
         expect(not has(previous, pyatspi.STATE_SENSITIVE), "上一页 enabled after 上一页 to page 1")
@@ -262,11 +283,12 @@ def main(program, search_host, start_page, share_domain, contact, sample_path, s
         press(pyatspi, check)
         expect(wait_for(lambda: not has(check, pyatspi.STATE_CHECKED), 5),
                "选择框1 does not uncheck")
+        since = time.monotonic()
         press(pyatspi, by_id["按钮2"])
         expect(wait_for(lambda: has(previous, pyatspi.STATE_SENSITIVE), 5),
                "下一页 did not enable 上一页")
         press(pyatspi, previous)
-        rows = overtaken_rows(service, grid, page1 + page2 + page1)
+        rows = overtaken_rows(service, grid, page1 + page2 + page1, since)
         expect(rows == page1 + page2 + page1, f"下一页 then 上一页 left the rows {rows}")
         expect(label.name == "1", f"下一页 then 上一页 show the label {label.name!r}")
         expect(not has(previous, pyatspi.STATE_SENSITIVE), "上一页 enabled after 上一页 to page 1")
