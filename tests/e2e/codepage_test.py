@@ -3,29 +3,29 @@ page's user-defined areas, which only Windows's own table holds (A8BC is U+E7C7 
 U+E816 there; other tables give another character or none), go through the keyword box, the
 request, a result page, the table's cells, the clipboard and the default browser unchanged.
 
-The search service is the sample service with a catalogue of one share whose name, sharer and
-link carry both characters, serving on the search host's port from this process.
+The search service is pelvaro-service, started by service_launcher.py on the search host's port
+over a catalogue of one share whose name, sharer and link carry both characters.
 
-    codepage_test.py PROGRAM SEARCH_HOST START_PAGE SHARE_DOMAIN SAMPLE_SERVICE
+    codepage_test.py PROGRAM SEARCH_HOST START_PAGE SHARE_DOMAIN SERVICE_LAUNCHER
 
 Exits with 77 (skipped) when the search host is not a loopback port whose service also serves the
 start page, or when another program holds that port.
 """
 
-import argparse
+import csv
 import os
 import subprocess
 import sys
 import tempfile
-import threading
 import urllib.parse
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from checks import SKIPPED, expect, failures, load, table_rows  # noqa: E402
+from checks import SKIPPED, expect, failures, table_rows  # noqa: E402
 from gui_session import GuiSession, wait_for  # noqa: E402
 from main_window_test import (  # noqa: E402
     RecordingBrowser, click, controls, extents, find_frame, find_menu_item, find_role, press,
     session_keys)
+from search_test import Service  # noqa: E402
 
 PRIVATE = "\ue7c7\ue816"  # code page 936 bytes A8 BC FE 51
 KEYWORD = PRIVATE
@@ -42,19 +42,12 @@ def clipboard(env):
         return None
 
 
-def start_service(sample, host, share_domain, record):
-    """The sample service with the one share, on a thread of this process; None when the port is
-    taken."""
-    sample.CATALOGUE = [sample.Share(NAME, "1.5M", SHARER, "2024-01-01", CODE)]
-    name, _, port = host.rpartition(":")
-    arguments = argparse.Namespace(host=name, port=int(port), share_domain=share_domain,
-                                   record=record, quiet=True)
-    try:
-        server = sample.Server(arguments)
-    except OSError:
-        return None
-    threading.Thread(target=server.serve_forever, daemon=True).start()
-    return server
+def write_catalogue(path, share_domain):
+    """The catalogue of the one share, as pelvaro-service imports it."""
+    with open(path, "w", encoding="utf-8", newline="") as out:
+        table = csv.writer(out)
+        table.writerow(["name", "size", "sharer", "date", "link"])
+        table.writerow([NAME, "1.5M", SHARER, "2024-01-01", f"https://{share_domain}/s/{CODE}"])
 
 
 def searches(record):
@@ -66,13 +59,12 @@ def searches(record):
     return [head.split(b" ")[1] for head in heads if head.startswith(b"GET /?")]
 
 
-def main(program, search_host, start_page, share_domain, sample_path):
+def main(program, search_host, start_page, share_domain, launcher):
     host = urllib.parse.urlsplit("//" + search_host)
     if host.hostname not in ("127.0.0.1", "localhost") or not host.port \
             or urllib.parse.urlsplit(start_page).netloc != search_host:
         print(f"skipped: the sample service cannot stand in for {search_host} and {start_page}")
         return SKIPPED
-    sample = load("sample_service", sample_path)
 
     with GuiSession() as session, tempfile.TemporaryDirectory() as home:
         import pyatspi  # connects to the session's bus, so only once it runs
@@ -83,8 +75,13 @@ def main(program, search_host, start_page, share_domain, sample_path):
         opened = os.path.join(home, "opened")
         env.update(RecordingBrowser(home, opened))
         record = os.path.join(home, "requests")
-        server = start_service(sample, search_host, share_domain, record)
-        if server is None:
+        catalogue = os.path.join(home, "shares.csv")
+        write_catalogue(catalogue, share_domain)
+        service = Service(launcher, search_host, share_domain, record, env, catalogue)
+        refused = service.refused()
+        if not expect(refused is None, f"the service did not serve the share: {refused}"):
+            return 1
+        if not service.listening:
             print(f"skipped: {search_host} is held by another program", flush=True)
             return SKIPPED
 
@@ -142,8 +139,6 @@ def main(program, search_host, start_page, share_domain, sample_path):
             if app.poll() is None:
                 app.kill()
             app.wait()
-            server.shutdown()
-            server.server_close()
     return 1 if failures else 0
 
 

@@ -21,7 +21,7 @@ the sample service does (the support page, and result pages from its catalogue).
 The page's hits are those of the keyword HITS_KEYWORD, page 1, as the sample service prints them.
 Listens on 127.0.0.1 only, and ends by itself after --lifetime seconds.
 
-    hostile_server.py --port PORT --sample SAMPLE_SERVICE [--share-domain D] [--record FILE]
+    hostile_server.py --port PORT --sample SERVICE_LAUNCHER [--share-domain D] [--record FILE]
 """
 
 import argparse

@@ -3,7 +3,7 @@ real HTTP client, and tests/e2e/hostile_server.py on the search host's port. Eac
 malicious reply must leave the program running, its window answering and its next search working;
 no link from a page other than a web address may be opened, and none may reach a shell.
 
-    hostile_test.py PROGRAM SEARCH_HOST START_PAGE SHARE_DOMAIN SAMPLE_SERVICE
+    hostile_test.py PROGRAM SEARCH_HOST START_PAGE SHARE_DOMAIN SERVICE_LAUNCHER
 
 Exits with 77 (skipped) when the search host is not a loopback port whose server also serves the
 start page, or when another program holds that port.

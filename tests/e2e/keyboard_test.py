@@ -7,7 +7,7 @@ the search host's port (which records every request):
   toggle, no selection change, no box, no wider window, and the focus stays;
   Space still presses the focused button and toggles the focused check box.
 
-    keyboard_test.py PROGRAM SEARCH_HOST START_PAGE SHARE_DOMAIN SAMPLE_SERVICE
+    keyboard_test.py PROGRAM SEARCH_HOST START_PAGE SHARE_DOMAIN SERVICE_LAUNCHER
 
 Exits with 77 (skipped) when the search host is not a loopback port whose service also serves the
 start page, or when another program holds that port.

@@ -2,7 +2,7 @@
 start state of every control, the browser panel beyond the narrow client area and inside the wide
 one, the panel's new-window event, Enter and Esc in the keyword box, and exit code 0.
 
-    main_window_test.py PROGRAM START_PAGE SAMPLE_SERVICE [SCREENSHOT]
+    main_window_test.py PROGRAM START_PAGE SERVICE_LAUNCHER [SCREENSHOT]
 """
 
 import os

@@ -7,7 +7,7 @@ program run goes through the steps a user takes after unlocking the search:
   with "是否删除当前页" checked; fast clicks while page 2 is answered late, with the box checked
   and not; a keyword without hits, whose box leaves the window usable; Esc.
 
-    search_test.py PROGRAM SEARCH_HOST START_PAGE SHARE_DOMAIN CONTACT SAMPLE_SERVICE [SCREENSHOT]
+    search_test.py PROGRAM SEARCH_HOST START_PAGE SHARE_DOMAIN CONTACT SERVICE_LAUNCHER [SCREENSHOT]
 
 Exits with 77 (skipped) when the search host is not a loopback port whose service also serves the
 start page, or when another program holds that port.
@@ -41,15 +41,20 @@ SLOW_PAGE, SLOW_SECONDS = 2, 1.0  # the service answers page 2 late, so page 1 c
 
 
 class Service:
-    """The sample service on the search host's port, recording every request head."""
+    """pelvaro-service through service_launcher.py on the search host's port, every request head
+    recorded, searches for SLOW_PAGE answered late; catalogue, a CSV file, in place of the
+    sample catalogue."""
 
-    def __init__(self, path, host, share_domain, record, env):
+    def __init__(self, path, host, share_domain, record, env, catalogue=None):
         self.host, self.record, self.seen = host, record, 0
+        self.timing = record + ".timing"
         name, _, port = host.rpartition(":")
-        self.process = subprocess.Popen(
-            [sys.executable, path, "--host", name, "--port", port, "--share-domain", share_domain,
-             "--record", record, "--quiet", "--delay", f"{SLOW_PAGE}={SLOW_SECONDS}"], env=env,
-            stderr=subprocess.DEVNULL)
+        arguments = ["--catalogue", catalogue] if catalogue else []
+        with open(record + ".stderr", "w") as log:
+            self.process = subprocess.Popen(
+                [sys.executable, path, "--host", name, "--port", port, "--share-domain",
+                 share_domain, "--record", record, "--timing-log", self.timing, "--quiet",
+                 "--delay", f"{SLOW_PAGE}={SLOW_SECONDS}", *arguments], env=env, stderr=log)
 
         # The answer must be ours: another program's service on the port would answer too.
         def answers():
@@ -66,6 +71,27 @@ class Service:
         wait_for(answers, 20)
         self.listening = self.process.poll() is None and answers()
         self.searches()  # the probe's requests are not Pelvaro's
+
+    def refused(self):
+        """What the launcher said when it ended for another reason than a taken port (a
+        catalogue the service would not import, say), or None."""
+        if self.process.poll() is None:
+            return None
+        with open(self.record + ".stderr", encoding="utf-8", errors="replace") as log:
+            said = log.read()
+        return None if "cannot listen on" in said else said or f"exit {self.process.returncode}"
+
+    def answered(self, since):
+        """The searches that arrived at time.monotonic() since or later and have been answered,
+        in the order their answers were written out: (target, arrived, written)."""
+        try:
+            with open(self.timing, encoding="latin-1") as log:
+                lines = log.read().splitlines()
+        except FileNotFoundError:
+            lines = []
+        entries = [(target, float(arrived), float(written))
+                   for arrived, written, target in (line.split(" ", 2) for line in lines)]
+        return [entry for entry in entries if entry[1] >= since]
 
     def searches(self):
         """The search request heads recorded since the last call, oldest first."""
@@ -86,9 +112,10 @@ def wait_rows(grid, want, timeout=20):
     return got if got is not None else table_rows(grid) or []
 
 
-def overtaken_rows(service, grid, want):
-    """After two fast clicks whose first page is answered late: waits until the service has had
-    both requests and the late answer has had time to arrive, then for want in the table."""
+def overtaken_rows(service, grid, want, since):
+    """After two fast clicks from time.monotonic() since, the first for the page answered late:
+    waits until the service has had both requests and the late answer has had time to arrive,
+    then for want in the table."""
     seen = []
 
     def both_asked():
@@ -97,6 +124,12 @@ def overtaken_rows(service, grid, want):
 
     wait_for(both_asked, 20, 0.05)
     time.sleep(SLOW_SECONDS + 0.5)
+    # The overtaking must really have happened: the later request's page answered first.
+    answered = wait_for(lambda: len(got := service.answered(since)) >= 2 and got, 20, 0.05) \
+        or service.answered(since)
+    pages = [urllib.parse.parse_qs(target[2:]).get("page") for target, _, _ in answered]
+    expect(pages == [["1"], [str(SLOW_PAGE)]] and answered[1][1] < answered[0][1],
+           f"the late page was not overtaken: answers went out as {answered}")
     return wait_rows(grid, want)
 
 
@@ -238,9 +271,10 @@ def main(program, search_host, start_page, share_domain, contact, sample_path, s
 
         # Fast clicks, the earlier page answered last. Checked: 刷新 on page 2 and at once 上一页;
         # the table ends holding page 1 alone, and the label and 上一页 show page 1.
+        since = time.monotonic()
         press(pyatspi, by_id["按钮4"])
         press(pyatspi, previous)
-        rows = overtaken_rows(service, grid, page1)
+        rows = overtaken_rows(service, grid, page1, since)
         expect(rows == page1, f"刷新 then 上一页 with 是否删除当前页 left the rows {rows}")
         expect(label.name == "1", f"刷新 then 上一页 show the label {label.name!r}")
         expect(not has(previous, pyatspi.STATE_SENSITIVE), "上一页 enabled after 上一页 to page 1")
@@ -249,11 +283,12 @@ def main(program, search_host, start_page, share_domain, contact, sample_path, s
         press(pyatspi, check)
         expect(wait_for(lambda: not has(check, pyatspi.STATE_CHECKED), 5),
                "选择框1 does not uncheck")
+        since = time.monotonic()
         press(pyatspi, by_id["按钮2"])
         expect(wait_for(lambda: has(previous, pyatspi.STATE_SENSITIVE), 5),
                "下一页 did not enable 上一页")
         press(pyatspi, previous)
-        rows = overtaken_rows(service, grid, page1 + page2 + page1)
+        rows = overtaken_rows(service, grid, page1 + page2 + page1, since)
         expect(rows == page1 + page2 + page1, f"下一页 then 上一页 left the rows {rows}")
         expect(label.name == "1", f"下一页 then 上一页 show the label {label.name!r}")
         expect(not has(previous, pyatspi.STATE_SENSITIVE), "上一页 enabled after 上一页 to page 1")

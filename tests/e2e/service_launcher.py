@@ -4,13 +4,14 @@
 format for the checks and for the test doubles that stand in for the service.
 
     service_launcher.py [--program PELVARO_SERVICE] [--catalogue CSV] [--host H] [--port P]
-                        [--share-domain D] [--record FILE] [--timing-log FILE] [--quiet]
+                        [--share-domain D] [--record FILE] [--timing-log FILE]
+                        [--delay PAGE=SECONDS]... [--quiet]
 
 Imports the catalogue into a database in a temporary folder and starts "pelvaro-service serve".
 With --record, the service listens on a free port and this launcher, on the asked one, passes each
 request through and appends the request's line and headers, byte for byte, to FILE (and with
---timing-log, when each search arrived and was answered): that recording is the only part that
-is a test's own. The service is found by --program, else by the
+--timing-log, when each search arrived and was answered), and with --delay holds a search for
+that page back before passing it on: that relay is the only part that is a test's own. The service is found by --program, else by the
 PELVARO_SERVICE_PROGRAM environment variable, else in build/linux. It ends with the launcher.
 """
 
@@ -25,6 +26,7 @@ import sys
 import tempfile
 import threading
 import time
+import urllib.parse
 from typing import NamedTuple, Optional
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
@@ -139,9 +141,21 @@ def start_service(program, database, listen, share_domain, log):
     return process, None
 
 
-def relay(client, upstream_port, record, timing, lock):
+def requested_page(target):
+    """The page number a search target asks for, or None."""
+    if not target.startswith("/?"):
+        return None
+    pages = urllib.parse.parse_qs(target[2:]).get("page", [])
+    try:
+        return int(pages[0]) if pages else None
+    except ValueError:
+        return None
+
+
+def relay(client, upstream_port, record, timing, delays, lock):
     """Passes requests from one client connection through to the service, recording each head
-    and, with timing, when each search's head was read and its whole answer written."""
+    and, with timing, when each search's head was read and its whole answer written. A search
+    for a page in delays is passed on that many seconds late, so that a later one overtakes it."""
     pending = b""
     try:
         while True:
@@ -158,6 +172,10 @@ def relay(client, upstream_port, record, timing, lock):
             if record:
                 with lock, open(record, "ab") as out:
                     out.write(head)
+            target = head.split(b" ")[1].decode("latin-1") if head.count(b" ") >= 2 else ""
+            delay = delays.get(requested_page(target))
+            if delay:
+                time.sleep(delay)
             # Passed on asking the service to close after answering, so that the answer's end is
             # the connection's end; the client is told the same and opens a new one.
             lines = [line for line in head.rstrip(b"\r\n").split(b"\n")
@@ -167,7 +185,6 @@ def relay(client, upstream_port, record, timing, lock):
                 upstream.sendall(forwarded)
                 while data := upstream.recv(65536):
                     client.sendall(data)
-            target = head.split(b" ")[1].decode("latin-1") if head.count(b" ") >= 2 else ""
             if timing and target.startswith("/?"):
                 written = time.monotonic()
                 with lock, open(timing, "a") as out:
@@ -177,6 +194,16 @@ def relay(client, upstream_port, record, timing, lock):
         return
     finally:
         client.close()
+
+
+def page_delay(text):
+    page, separator, seconds = text.partition("=")
+    try:
+        if separator and int(page) >= 1 and float(seconds) >= 0:
+            return int(page), float(seconds)
+    except ValueError:
+        pass
+    raise argparse.ArgumentTypeError(f"not PAGE=SECONDS: {text!r}")
 
 
 def main():
@@ -191,8 +218,13 @@ def main():
     parser.add_argument("--timing-log", metavar="FILE",
                         help="with --record: append, for each search, the CLOCK_MONOTONIC seconds "
                              "its head was read and its answer written, and its target")
+    parser.add_argument("--delay", metavar="PAGE=SECONDS", action="append", default=[],
+                        type=page_delay,
+                        help="with --record: pass searches for PAGE on SECONDS late (repeatable)")
     parser.add_argument("--quiet", action="store_true")
     args = parser.parse_args()
+    if args.delay and not args.record:
+        parser.error("--delay needs --record: the delay is the relay's")
     program = service_program(args.program)
 
     with tempfile.TemporaryDirectory(prefix="pelvaro-service-") as folder:
@@ -239,11 +271,12 @@ def main():
             if listener is None:
                 service.wait()
                 return 1
-            lock = threading.Lock()
+            lock, delays = threading.Lock(), dict(args.delay)
             while True:
                 client, _ = listener.accept()
-                threading.Thread(target=relay, args=(client, port, args.record, args.timing_log, lock),
-                                 daemon=True).start()
+                threading.Thread(target=relay, daemon=True,
+                                 args=(client, port, args.record, args.timing_log, delays,
+                                       lock)).start()
         finally:
             service.terminate()
             service.wait()

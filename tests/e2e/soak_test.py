@@ -4,7 +4,7 @@ crash, every command's page must stand whole in the table (after overlapping com
 command's page alone, with the page label and 上一页 showing it), and the resident memory of the Pelvaro process must stay flat; its growth per thousand commands is
 printed.
 
-    soak_test.py PROGRAM SEARCH_HOST START_PAGE SHARE_DOMAIN SAMPLE_SERVICE
+    soak_test.py PROGRAM SEARCH_HOST START_PAGE SHARE_DOMAIN SERVICE_LAUNCHER
 
 PELVARO_SOAK_COMMANDS sets the number of commands (default 300; 2000 for the full run). Exits
 with 77 (skipped) when the search host is not a loopback port whose service also serves the start
