@@ -124,11 +124,12 @@ def overtaken_rows(service, grid, want, since):
 
     wait_for(both_asked, 20, 0.05)
     time.sleep(SLOW_SECONDS + 0.5)
-    # The overtaking must really have happened: the later request's page answered first.
+    # The overtaking must really have happened: the later command's page answered first. Which
+    # request reaches the service first is up to the two workers, and does not matter.
     answered = wait_for(lambda: len(got := service.answered(since)) >= 2 and got, 20, 0.05) \
         or service.answered(since)
     pages = [urllib.parse.parse_qs(target[2:]).get("page") for target, _, _ in answered]
-    expect(pages == [["1"], [str(SLOW_PAGE)]] and answered[1][1] < answered[0][1],
+    expect(pages == [["1"], [str(SLOW_PAGE)]],
            f"the late page was not overtaken: answers went out as {answered}")
     return wait_rows(grid, want)
 
