@@ -115,7 +115,8 @@ PeakMemory Peaks() {
 // nothing is taken on the server's word, every call ends at its deadline with what arrived, and
 // the next request works. The peak memory is printed for the record.
 TEST_F(FetchConcurrencyTest, TwentyHostileBodiesAtOnceTakeOnlyWhatArrived) {
-  SetHttpTimeouts({.connectMs = 3000, .idleMs = 1000, .totalMs = 3000});
+  // The deadline leaves a loaded machine (sanitizers, parallel suites) time to accept all twenty.
+  SetHttpTimeouts({.connectMs = 5000, .idleMs = 2000, .totalMs = 6000});
   LoopbackServer hostile([](const ReceivedRequest&) {
     Reply reply = Respond("200 OK", "Content-Type: text/html\r\n", "");
     reply.bytes.replace(reply.bytes.find("Content-Length: 0"), 17, "Content-Length: 2147483648");
